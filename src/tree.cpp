@@ -171,6 +171,7 @@ bool tree::produce(node_ref n, std::FILE* out) {
     restoreConnectivity(all_nodes[fresh].right, fresh);
 
     line.clear();
+    line.reserve(text.size() + 1);  // a well-formed tree writes back at most its text
     to_newick(fresh, line);
     line += '\n';
     return put(line, out);

@@ -1,0 +1,72 @@
+// Helpers shared by the tests and the fuzz target: invariant checks and
+// captured output.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tree.h"
+
+namespace quorlen::testing {
+
+// Empty when the tree is sound after `rerootings` calls of produce that moved
+// the root: the root has no parent; every internal node reachable from it has
+// two children, is reached once, and is the parent of each internal child;
+// every leaf is reached; what is not reached are the former roots, internal
+// and parentless, one per re-rooting. Otherwise the first fault found.
+inline std::string check_tree(const tree& t, std::size_t rerootings) {
+    const node_ref root = t.get_root();
+    if (root == none || root >= t.size()) return "no root";
+    if (t[root].parent != none) return "root has a parent";
+    std::vector<char> reached(t.size(), 0);
+    std::vector<node_ref> todo{root};
+    while (!todo.empty()) {
+        const node_ref n = todo.back();
+        todo.pop_back();
+        if (n >= t.size()) return "link out of the arena";
+        if (reached[n]) return "node " + std::to_string(n) + " reached twice";
+        reached[n] = 1;
+        if (t[n].is_leaf()) {
+            if (t[n].right != none) return "leaf " + std::to_string(n) + " has a right child";
+            continue;
+        }
+        for (node_ref c : {t[n].left, t[n].right}) {
+            if (c == none) return "internal node " + std::to_string(n) + " lacks a child";
+            if (c < t.size() && !t[c].is_leaf() && t[c].parent != n)
+                return "node " + std::to_string(c) + " does not point back at its parent";
+            todo.push_back(c);
+        }
+    }
+    std::size_t detached = 0;
+    for (node_ref n = 0; n < t.size(); ++n) {
+        if (reached[n]) continue;
+        if (t[n].is_leaf()) return "leaf " + std::to_string(n) + " not reached";
+        if (t[n].parent != none) return "unreached node " + std::to_string(n) + " has a parent";
+        ++detached;
+    }
+    if (detached != rerootings)
+        return std::to_string(detached) + " former roots, expected " + std::to_string(rerootings);
+    return "";
+}
+
+inline std::string newick(const tree& t) {
+    std::string out;
+    t.to_newick(t.get_root(), out);
+    return out;
+}
+
+// What produce writes for n.
+inline std::string produce_output(tree& t, node_ref n) {
+    std::FILE* f = std::tmpfile();
+    if (!f) return "<no temporary file>";
+    t.produce(n, f);
+    std::rewind(f);
+    std::string out;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out.append(buffer, got);
+    std::fclose(f);
+    return out;
+}
+
+}  // namespace quorlen::testing
