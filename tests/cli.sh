@@ -10,11 +10,12 @@ usage='quorlen [tree file], sample tree <(S1,((S2,((S3,S4)15,((S5,S6)17,S7)16)14
 ends_early="tree text ends before ';'"
 
 failed=0
+limit=10  # seconds a run may take; 124 is the status of one that took longer
 # expect STATUS STDOUT-FILE STDERR-TEXT -- ARGS...: runs the program, compares.
 expect() {
     local status=$1 out=$2 err=$3
     shift 4
-    "$prog" "$@" >"$work/out" 2>"$work/err"
+    timeout "$limit" "$prog" "$@" >"$work/out" 2>"$work/err"
     local got=$?
     [ "$got" = "$status" ] || { echo "status $got, expected $status"; failed=1; }
     cmp -s "$work/out" "$out" || { echo "standard output differs:"; head -c 400 "$work/out"; echo; failed=1; }
@@ -83,6 +84,64 @@ write_fails)
     status=$?
     [ "$status" = 255 ] || { echo "status $status, expected 255"; failed=1; }
     grep -qx 'output not written: No space left on device' "$work/err" || { cat "$work/err"; failed=1; } ;;
+flood)
+    # 10 MB of one structural character; each run must take well under a
+    # second a megabyte.
+    limit=5
+    head -c 10000000 /dev/zero | tr '\0' '(' >"$work/t.nwk"
+    expect 255 $none "$ends_early" -- "$work/t.nwk"
+    head -c 10000000 /dev/zero | tr '\0' ')' >"$work/t.nwk"
+    expect 255 $none "$ends_early" -- "$work/t.nwk"
+    # Each ended by a ";": one unlabelled group, nothing to print.
+    printf ';\n' >>"$work/t.nwk"
+    expect 0 $none "" -- "$work/t.nwk"
+    head -c 10000000 /dev/zero | tr '\0' '(' >"$work/t.nwk"
+    printf ';\n' >>"$work/t.nwk"
+    expect 0 $none "" -- "$work/t.nwk" ;;
+big_line)
+    # A 50 MB first line holding one tree, its leaf label all but the whole line.
+    limit=25
+    { printf '(('; head -c 50000000 /dev/zero | tr '\0' 'A'; printf ',B)X,C)R;\n(D,E)F;\n'; } >"$work/t.nwk"
+    { printf 'X\n'; head -n 1 "$work/t.nwk"; } >"$work/want"
+    expect 0 "$work/want" "" -- "$work/t.nwk" ;;
+binary)
+    # Seeded random bytes: the program either prints re-rootings or says the
+    # text ended early, and nothing else happens.
+    limit=5
+    for seed in 1 2 3 4 5 6 7 8; do
+        awk -v seed=$seed 'BEGIN { srand(seed); for (i = 0; i < 1000000; i++) printf "%c", int(rand() * 256) }' >"$work/t.nwk"
+        timeout "$limit" "$prog" "$work/t.nwk" >"$work/out" 2>"$work/err"
+        status=$?
+        if [ "$status" = 0 ]; then
+            [ ! -s "$work/err" ] || { echo "seed $seed: status 0 with an error"; failed=1; }
+        elif [ "$status" = 255 ]; then
+            [ ! -s "$work/out" ] && [ "$(cat "$work/err")" = "$ends_early" ] || { echo "seed $seed: bad error"; failed=1; }
+        else
+            echo "seed $seed: status $status"; failed=1
+        fi
+        # Without line feeds or NUL bytes the whole megabyte is one line.
+        tr -d '\n\0' <"$work/t.nwk" >"$work/u.nwk"
+        timeout "$limit" "$prog" "$work/u.nwk" >/dev/null 2>"$work/err"
+        status=$?
+        [ "$status" = 0 ] || [ "$status" = 255 ] || { echo "seed $seed, one line: status $status"; failed=1; }
+    done ;;
+control_bytes)
+    # Carriage returns and NUL bytes stay label text or end the text.
+    text '(A,(B,C)Y)R\r;\r\n'
+    lines 'Y\n((B,C)Y,A)R\r;\n'
+    expect 0 "$work/want" "" -- "$work/t.nwk"
+    text '(A\r,(B,C)Y)R;\0\r\0\n'
+    lines 'Y\n((B,C)Y,A\r)R;\n'
+    expect 0 "$work/want" "" -- "$work/t.nwk" ;;
+fifo)
+    # A pipe whose writer stays open after the first line: the program reads
+    # that line and finishes without waiting for the rest.
+    limit=2
+    mkfifo "$work/pipe"
+    (printf '(A,(B,C)Y)R;\n'; exec sleep 3) >"$work/pipe" &
+    lines 'Y\n((B,C)Y,A)R;\n'
+    expect 0 "$work/want" "" -- "$work/pipe"
+    kill $! 2>/dev/null ;;
 *)
     echo "no case $case"; exit 2 ;;
 esac

@@ -1,0 +1,72 @@
+// Fuzz target: arbitrary bytes as a tree file's first line, run as the
+// program runs it (read, re-root above every internal node labelled unlike
+// the root, write), with the tree checked after every step.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "tree.h"
+#include "tree_checks.h"
+
+namespace {
+
+using quorlen::node_ref;
+using quorlen::tree;
+using quorlen::testing::check_tree;
+using quorlen::testing::newick;
+
+void require(bool ok, const std::string& what) {
+    if (ok) return;
+    std::fprintf(stderr, "fuzz_tree: %s\n", what.c_str());
+    std::abort();
+}
+
+// What produce writes for n, caught in memory.
+std::string_view produced(tree& t, node_ref n) {
+    static char* buffer = nullptr;
+    static std::size_t size = 0;
+    static std::FILE* out = open_memstream(&buffer, &size);
+    require(out != nullptr, "no memory stream");
+    std::fseek(out, 0, SEEK_SET);
+    require(t.produce(n, out), "produce reported a failed write");
+    std::fflush(out);  // buffer and size are current after a flush
+    return {buffer, static_cast<std::size_t>(std::ftell(out))};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The program's first line: up to the first line feed, cut at a NUL byte.
+    std::string line(reinterpret_cast<const char*>(data), size);
+    line.resize(std::min(line.find('\n'), line.size()));
+    line.resize(std::min(line.find('\0'), line.size()));
+
+    tree t(line);
+    require(check_tree(t, 0).empty(), "as read: " + check_tree(t, 0));
+    const node_ref first_root = t.get_root();
+    const std::string root_label(t.get_data(first_root));
+    std::size_t moves = 0;
+    for (node_ref n : t.get_all_internalNodes()) {
+        if (t.get_data(n) == root_label) continue;
+        const std::string out(produced(t, n));
+        ++moves;
+        const std::string fault = check_tree(t, moves);
+        require(fault.empty(), "after re-rooting " + std::to_string(moves) + ": " + fault);
+        const std::string text = newick(t);
+        require(out == std::string(t.get_data(n)) + "\n" + text + "\n", "printed text differs from the tree");
+        const quorlen::node& root = t[t.get_root()];
+        require(root.left == n || root.right == n, "the root is not above the chosen node");
+        tree again(text);
+        require(newick(again) == text, "the text does not read back into the same tree");
+        require(check_tree(again, 0).empty(), "read back: " + check_tree(again, 0));
+    }
+    // Nodes with no branch above them, and none, leave the tree as it is.
+    const std::string before = newick(t);
+    require(produced(t, quorlen::none) == "NULL Pointer\n", "none did not write NULL Pointer");
+    for (node_ref n : {t.get_root(), first_root, node_ref{0}})
+        require(produced(t, n).empty(), "a node without a branch above it wrote output");
+    require(newick(t) == before && check_tree(t, moves).empty(), "a node without a branch above it changed the tree");
+    return 0;
+}
