@@ -47,11 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(check_tree(t, 0).empty(), "as read: " + check_tree(t, 0));
     const node_ref first_root = t.get_root();
     const std::string root_label(t.get_data(first_root));
+    quorlen::testing::model literal(t);
     std::size_t moves = 0;
     for (node_ref n : t.get_all_internalNodes()) {
         if (t.get_data(n) == root_label) continue;
         const std::string out(produced(t, n));
         ++moves;
+        require(out == literal.produce(n), "differs from the plain re-rooting");
         const std::string fault = check_tree(t, moves);
         require(fault.empty(), "after re-rooting " + std::to_string(moves) + ": " + fault);
         const std::string text = newick(t);

@@ -33,22 +33,26 @@ tree::tree(std::string line_text) : text(std::move(line_text)) {
 // scan ever runs past it.
 char tree::at_cursor() const { return position < text.size() ? text[position] : ';'; }
 
-node_ref tree::add_node(std::string_view label) {
-    node_ref n = static_cast<node_ref>(all_nodes.size());
-    node fresh;
-    fresh.data_begin = label.data();
-    fresh.data_size = static_cast<std::uint32_t>(label.size());
-    all_nodes.push_back(fresh);
-    return n;
+std::uint32_t tree::label_size(node_ref n) const {
+    const std::size_t begin = all_nodes[n].label_at;
+    std::size_t end = begin;
+    while (end < text.size() && !ends_label(text[end])) ++end;
+    return static_cast<std::uint32_t>(end - begin);
+}
+
+std::string_view tree::get_data(node_ref n) const {
+    return std::string_view(text).substr(all_nodes[n].label_at, label_size(n));
 }
 
 // Reads a label up to the next ",", ")" or ";" and consumes that "," or ")".
 node_ref tree::make_node() {
-    const std::size_t begin = position;
+    node fresh;
+    fresh.label_at = static_cast<std::uint32_t>(position);
     while (position < text.size() && !ends_label(text[position])) ++position;
-    node_ref n = add_node(std::string_view(text).substr(begin, position - begin));
+    fresh.size = static_cast<std::uint32_t>(position - fresh.label_at);
     if (at_cursor() != ';') ++position;
-    return n;
+    all_nodes.push_back(fresh);
+    return static_cast<node_ref>(all_nodes.size() - 1);
 }
 
 // Reads one group: first member, second member, the group's own label. A
@@ -86,8 +90,10 @@ node_ref tree::parse_tree() {
         const node_ref first = open.back();
         const node_ref group = make_node();
         root = group;
-        all_nodes[group].left = first;
-        all_nodes[group].right = member;
+        node& g = all_nodes[group];
+        g.left = first;
+        g.right = member;
+        g.size += 3 + all_nodes[first].size + all_nodes[member].size;
         all_nodes[first].parent = group;
         all_nodes[member].parent = group;
         open.pop_back();
@@ -104,38 +110,53 @@ std::vector<node_ref> tree::get_all_internalNodes() const {
 }
 
 void tree::to_newick(node_ref n, std::string& out) const {
-    if (all_nodes[n].is_leaf()) {
-        out += all_nodes[n].get_data();
+    const node& v = all_nodes[n];
+    if (v.is_leaf()) {
+        out += get_data(n);
         return;
     }
-    // The groups opened and not yet closed; `done` is the member of the top
-    // one just written, none when that group was just opened.
-    std::vector<node_ref> open{n};
     out += '(';
-    node_ref done = none;
-    while (!open.empty()) {
-        const node_ref g = open.back();
-        const node& group = all_nodes[g];
+    write_member(v.left, out);
+    out += ',';
+    write_member(v.right, out);
+    out += ')';
+    out += get_data(n);
+    if (n == root) out += ';';
+}
+
+// Writes the subtree of a node that is not a root, without a stack: no such
+// node is ever detached, so every internal node below it has its parent
+// link, and the walk climbs back by those.
+void tree::write_member(node_ref m, std::string& out) const {
+    if (all_nodes[m].is_leaf()) {
+        out += get_data(m);
+        return;
+    }
+    out += '(';
+    node_ref x = m;
+    node_ref done = none;  // the member of x just written; none when x was just opened
+    for (;;) {
+        const node& v = all_nodes[x];
         node_ref next;
         if (done == none) {
-            next = group.left;
-        } else if (done == group.left) {
+            next = v.left;
+        } else if (done == v.left) {
             out += ',';
-            next = group.right;
+            next = v.right;
         } else {
             out += ')';
-            out += group.get_data();
-            if (g == root) out += ';';
-            open.pop_back();
-            done = g;
+            out += get_data(x);
+            if (x == m) return;
+            done = x;
+            x = v.parent;
             continue;
         }
         if (all_nodes[next].is_leaf()) {
-            out += all_nodes[next].get_data();
+            out += get_data(next);
             done = next;
         } else {
             out += '(';
-            open.push_back(next);
+            x = next;
             done = none;
         }
     }
@@ -143,21 +164,57 @@ void tree::to_newick(node_ref n, std::string& out) const {
 
 bool tree::produce(node_ref n, std::FILE* out) {
     if (n == none) {
-        line = "NULL Pointer\n";
-        return put(line, out);
+        label_line = "NULL Pointer\n";
+        return put(label_line, out);
     }
     if (n >= all_nodes.size() || all_nodes[n].is_leaf() || all_nodes[n].parent == none) return true;
 
-    line.assign(all_nodes[n].get_data());
-    line += '\n';
-    if (!put(line, out)) return false;
+    label_line.assign(get_data(n));
+    label_line += '\n';
+    if (!put(label_line, out)) return false;
+
+    // Only the nodes on the path from n up to the root change; every other
+    // subtree keeps the text it has in the printed line. Find where that is:
+    // for n its own, for each node above it the other child's, and last the
+    // old root's other child's.
+    // Before the first re-rooting there is no printed text: the tree is
+    // written whole, and only the top of the path is wanted.
+    std::vector<node_ref> path;
+    std::vector<piece> pieces;
+    node_ref top = n;
+    if (printed.empty()) {
+        while (all_nodes[top].parent != root) top = all_nodes[top].parent;
+    } else {
+        for (node_ref x = n; x != root; x = all_nodes[x].parent) path.push_back(x);
+        top = path.back();
+        pieces.resize(path.size() + 1);
+        const node& r = all_nodes[root];
+        const std::uint32_t left_at = 1, right_at = 2 + all_nodes[r.left].size;
+        std::uint32_t at = r.left == path.back() ? left_at : right_at;
+        pieces.back() = r.left == path.back() ? piece{r.right, right_at} : piece{r.left, left_at};
+        for (std::size_t i = path.size() - 1; i > 0; --i) {
+            const node& x = all_nodes[path[i]];
+            const std::uint32_t x_left_at = at + 1, x_right_at = at + 2 + all_nodes[x.left].size;
+            if (x.left == path[i - 1]) {
+                pieces[i] = piece{x.right, x_right_at};
+                at = x_left_at;
+            } else {
+                pieces[i] = piece{x.left, x_left_at};
+                at = x_right_at;
+            }
+        }
+        pieces[0] = piece{n, at};
+    }
 
     // Dissolve the current root: its children become each other's neighbours.
     const node old_root = all_nodes[root];
     all_nodes[old_root.left].parent = old_root.right;
     all_nodes[old_root.right].parent = old_root.left;
 
-    const node_ref fresh = add_node(old_root.get_data());
+    node fresh_node;
+    fresh_node.label_at = old_root.label_at;
+    all_nodes.push_back(fresh_node);
+    const node_ref fresh = static_cast<node_ref>(all_nodes.size() - 1);
     root = fresh;
     const node_ref p = all_nodes[n].parent;
     if (all_nodes[p].right == n) {
@@ -170,35 +227,94 @@ bool tree::produce(node_ref n, std::FILE* out) {
     restoreConnectivity(all_nodes[fresh].left, fresh);
     restoreConnectivity(all_nodes[fresh].right, fresh);
 
-    line.clear();
-    line.reserve(text.size() + 1);  // a well-formed tree writes back at most its text
-    to_newick(fresh, line);
-    line += '\n';
-    return put(line, out);
+    // The sizes of the nodes that moved, from the top of the old path, now
+    // the deepest, up to the new root.
+    for (node_ref x = top;; x = all_nodes[x].parent) {
+        node& v = all_nodes[x];
+        v.size = 3 + all_nodes[v.left].size + all_nodes[v.right].size + label_size(x);
+        if (x == fresh) break;
+    }
+
+    // The new text is as long as the old one: reserve it, plus the line end.
+    writing.clear();
+    if (printed.empty()) {
+        writing.reserve(std::size_t{all_nodes[fresh].size} + 2);
+        to_newick(fresh, writing);
+    } else {
+        writing.reserve(printed.size() + 1);
+        write_moved(fresh, path, pieces);
+    }
+    writing += '\n';
+    const bool written = put(writing, out);
+    writing.pop_back();
+    printed.swap(writing);
+    return written;
 }
 
+// Writes the new rooting from the printed one: the nodes on the path are
+// written afresh, every other subtree is copied whole.
+void tree::write_moved(node_ref fresh, const std::vector<node_ref>& path, const std::vector<piece>& pieces) {
+    const std::size_t last = path.size() - 1;
+    auto moved = [&](std::size_t j) { return j ? path[j] : fresh; };
+    auto copy = [&](std::size_t j) { writing.append(printed, pieces[j].at, all_nodes[pieces[j].n].size); };
+    auto close = [&](node_ref x) {
+        writing += ')';
+        writing += get_data(x);
+    };
+    // Down the path: each node's text up to where its moved child's starts.
+    // The last node's children both keep their text: it is written whole.
+    std::size_t j = 0;
+    for (;; ++j) {
+        const node& x = all_nodes[moved(j)];
+        writing += '(';
+        const bool kept_left = x.left == pieces[j].n;
+        if (kept_left) {
+            copy(j);
+            writing += ',';
+        }
+        if (j == last) {
+            copy(last + 1);
+            if (!kept_left) {
+                writing += ',';
+                copy(j);
+            }
+            close(moved(j));
+            break;
+        }
+    }
+    // Back up: the rest of each node's text.
+    while (j-- > 0) {
+        if (all_nodes[moved(j)].left != pieces[j].n) {
+            writing += ',';
+            copy(j);
+        }
+        close(moved(j));
+    }
+    writing += ';';
+}
+
+// Walks up the old rooting from x. A node entered from its former child turns
+// that way: the former child's slot is refilled from the other side and its
+// former parent becomes a child, entered next. A node entered from its parent,
+// or a leaf, keeps its links and ends the walk: nothing below it changes.
 void tree::restoreConnectivity(node_ref x, node_ref from) {
-    // Each entry: a node to visit and the neighbour it is entered from. Leaves
-    // are never entered: they keep their links.
-    std::vector<std::pair<node_ref, node_ref>> visits;
-    if (x != none && !all_nodes[x].is_leaf()) visits.emplace_back(x, from);
-    while (!visits.empty()) {
-        const auto [xi, fi] = visits.back();
-        visits.pop_back();
-        node& v = all_nodes[xi];
-        const node& f = all_nodes[fi];
+    while (x != none && !all_nodes[x].is_leaf()) {
+        node& v = all_nodes[x];
+        const node& f = all_nodes[from];
         const node_ref l = v.left, r = v.right, p = v.parent;
-        if (l == fi || l == f.left) {
+        node_ref next = none;
+        if (l == from || l == f.left) {
             v.right = p;
             v.left = r;
-        } else if (r == fi || r == f.right) {
+            next = p;
+        } else if (r == from || r == f.right) {
             v.right = l;
             v.left = p;
+            next = p;
         }
-        v.parent = fi;
-        // Right first on the stack, so the left subtree is visited first.
-        for (node_ref c : {v.right, v.left})
-            if (c != none && !all_nodes[c].is_leaf()) visits.emplace_back(c, xi);
+        v.parent = from;
+        from = x;
+        x = next;
     }
 }
 

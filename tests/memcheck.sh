@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # valgrind memcheck of the program on the sample tree and on a random tree of
-# 10,000 leaves: any error or any block not freed fails.
+# 10,000 leaves: any error or any block not freed fails. The program must be
+# linked dynamically, for valgrind to see its allocations.
 # Usage: memcheck.sh BUILD-DIR (with quorlen and treegen built in it).
 set -euo pipefail
 build=$1

@@ -69,4 +69,64 @@ inline std::string produce_output(tree& t, node_ref n) {
     return out;
 }
 
+// A second, plain re-rooting to compare with: a copy of a tree's links as
+// read, re-rooted by the literal rules, whole subtrees walked by recursion.
+// For small trees only.
+struct model {
+    std::vector<node_ref> left, right, parent;
+    std::vector<std::string> label;
+    node_ref root;
+
+    explicit model(const tree& t) : root(t.get_root()) {
+        for (node_ref n = 0; n < t.size(); ++n) {
+            left.push_back(t[n].left);
+            right.push_back(t[n].right);
+            parent.push_back(t[n].parent);
+            label.emplace_back(t.get_data(n));
+        }
+    }
+    bool leaf(node_ref n) const { return left[n] == none; }
+
+    void restore(node_ref x, node_ref f) {
+        if (leaf(x)) return;
+        const node_ref l = left[x], r = right[x], p = parent[x];
+        if (l == f || l == left[f]) {
+            right[x] = p;
+            left[x] = r;
+        } else if (r == f || r == right[f]) {
+            right[x] = l;
+            left[x] = p;
+        }
+        parent[x] = f;
+        restore(left[x], x);
+        restore(right[x], x);
+    }
+
+    void write(node_ref n, std::string& out) const {
+        out += '(';
+        leaf(left[n]) ? void(out += label[left[n]]) : write(left[n], out);
+        out += ',';
+        leaf(right[n]) ? void(out += label[right[n]]) : write(right[n], out);
+        out += ')' + label[n];
+        if (n == root) out += ';';
+    }
+
+    std::string produce(node_ref n) {
+        std::string out = label[n] + "\n";
+        const node_ref old = root;
+        parent[left[old]] = right[old];
+        parent[right[old]] = left[old];
+        root = static_cast<node_ref>(left.size());
+        label.push_back(label[old]);
+        parent.push_back(none);
+        const node_ref p = parent[n];
+        left.push_back(right[p] == n ? p : n);
+        right.push_back(right[p] == n ? n : p);
+        restore(left[root], root);
+        restore(right[root], root);
+        write(root, out);
+        return out + "\n";
+    }
+};
+
 }  // namespace quorlen::testing

@@ -19,7 +19,7 @@ std::string shape(const tree& t) {
     std::string out;
     for (node_ref n = 0; n < t.size(); ++n) {
         if (n) out += '|';
-        out += t[n].get_data();
+        out += t.get_data(n);
         if (!t[n].is_leaf()) out += "(" + std::to_string(t[n].left) + "," + std::to_string(t[n].right) + ")";
     }
     return out + " root=" + std::to_string(t.get_root());
@@ -93,6 +93,14 @@ TEST(Writer, WritesSubtreesAndLeaves) {
     t.to_newick(0, out);
     EXPECT_EQ(out, "A");
     EXPECT_EQ(newick(t), "((A,B)X,(C,D)Y)R;");
+
+    // A former root still writes the subtrees its links lead to.
+    tree moved("(((A,B)P,C)Q,(D,E)S)R;");
+    const node_ref first_root = moved.get_root();
+    produce_output(moved, 2);
+    out.clear();
+    moved.to_newick(first_root, out);
+    EXPECT_EQ(out, "((C,(D,E)S)Q,(D,E)S)R");
 }
 
 // All that the program prints for a line: each internal node whose label
