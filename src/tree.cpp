@@ -162,6 +162,41 @@ void tree::write_member(node_ref m, std::string& out) const {
     }
 }
 
+// Only the nodes on the path from n up to the root change in a re-rooting;
+// every other subtree keeps the text it has in the printed line. Lists that
+// path, and where those texts stand: for n its own, for each node above it
+// the other child's, and last the old root's other child's. Before the first
+// re-rooting nothing is printed, so nothing is listed. Returns the top of the
+// path, the root's child on n's side.
+node_ref tree::find_pieces(node_ref n, std::vector<node_ref>& path, std::vector<piece>& pieces) const {
+    if (printed.empty()) {
+        node_ref top = n;
+        while (all_nodes[top].parent != root) top = all_nodes[top].parent;
+        return top;
+    }
+    for (node_ref x = n; x != root; x = all_nodes[x].parent) path.push_back(x);
+    pieces.resize(path.size() + 1);
+    // Down from the root, where each node on the path starts, and beside it
+    // where its other child does.
+    const node& r = all_nodes[root];
+    const std::uint32_t left_at = 1, right_at = 2 + all_nodes[r.left].size;
+    std::uint32_t at = r.left == path.back() ? left_at : right_at;
+    pieces.back() = r.left == path.back() ? piece{r.right, right_at} : piece{r.left, left_at};
+    for (std::size_t i = path.size() - 1; i > 0; --i) {
+        const node& x = all_nodes[path[i]];
+        const std::uint32_t x_left_at = at + 1, x_right_at = at + 2 + all_nodes[x.left].size;
+        if (x.left == path[i - 1]) {
+            pieces[i] = piece{x.right, x_right_at};
+            at = x_left_at;
+        } else {
+            pieces[i] = piece{x.left, x_left_at};
+            at = x_right_at;
+        }
+    }
+    pieces[0] = piece{n, at};
+    return path.back();
+}
+
 bool tree::produce(node_ref n, std::FILE* out) {
     if (n == none) {
         label_line = "NULL Pointer\n";
@@ -173,38 +208,9 @@ bool tree::produce(node_ref n, std::FILE* out) {
     label_line += '\n';
     if (!put(label_line, out)) return false;
 
-    // Only the nodes on the path from n up to the root change; every other
-    // subtree keeps the text it has in the printed line. Find where that is:
-    // for n its own, for each node above it the other child's, and last the
-    // old root's other child's.
-    // Before the first re-rooting there is no printed text: the tree is
-    // written whole, and only the top of the path is wanted.
     std::vector<node_ref> path;
     std::vector<piece> pieces;
-    node_ref top = n;
-    if (printed.empty()) {
-        while (all_nodes[top].parent != root) top = all_nodes[top].parent;
-    } else {
-        for (node_ref x = n; x != root; x = all_nodes[x].parent) path.push_back(x);
-        top = path.back();
-        pieces.resize(path.size() + 1);
-        const node& r = all_nodes[root];
-        const std::uint32_t left_at = 1, right_at = 2 + all_nodes[r.left].size;
-        std::uint32_t at = r.left == path.back() ? left_at : right_at;
-        pieces.back() = r.left == path.back() ? piece{r.right, right_at} : piece{r.left, left_at};
-        for (std::size_t i = path.size() - 1; i > 0; --i) {
-            const node& x = all_nodes[path[i]];
-            const std::uint32_t x_left_at = at + 1, x_right_at = at + 2 + all_nodes[x.left].size;
-            if (x.left == path[i - 1]) {
-                pieces[i] = piece{x.right, x_right_at};
-                at = x_left_at;
-            } else {
-                pieces[i] = piece{x.left, x_left_at};
-                at = x_right_at;
-            }
-        }
-        pieces[0] = piece{n, at};
-    }
+    const node_ref top = find_pieces(n, path, pieces);
 
     // Dissolve the current root: its children become each other's neighbours.
     const node old_root = all_nodes[root];

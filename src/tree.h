@@ -72,6 +72,7 @@ private:
         node_ref n;
         std::uint32_t at;
     };
+    node_ref find_pieces(node_ref n, std::vector<node_ref>& path, std::vector<piece>& pieces) const;
     void write_member(node_ref m, std::string& out) const;
     void write_moved(node_ref fresh, const std::vector<node_ref>& path, const std::vector<piece>& pieces);
     // Makes `from` the parent of x and turns the links of x, and of the nodes
