@@ -18,8 +18,9 @@ constexpr const char usage[] =
     "<(S1,((S2,((S3,S4)15,((S5,S6)17,S7)16)14)13,((S8,S9)19,S10)18)12)11;>";
 
 // Reads the first line of the file at path into line, without its line feed
-// and cut at its first NUL byte, whatever its length. False iff the file
-// cannot be opened or read (a directory, an I/O error).
+// and cut at its first NUL byte; a line longer than the longest tree text is
+// read only until it is known to be. False iff the file cannot be opened or
+// read (a directory, an I/O error).
 bool read_first_line(const char* path, std::string& line) {
     std::FILE* file = std::fopen(path, "rb");
     if (!file) return false;
@@ -37,6 +38,7 @@ bool read_first_line(const char* path, std::string& line) {
             break;
         }
         line.append(chunk, n);
+        if (line.size() > quorlen::tree::max_text) break;
         // A short chunk without a line feed ends at the end of the file or
         // at a NUL byte; either way the text is complete.
         if (n + 1 < sizeof chunk) {
@@ -61,8 +63,8 @@ int run(int argc, char** argv) {
     }
     std::string line;
     if (!read_first_line(argv[1], line)) return fail("file not opened");
-    if (line.find(';') == std::string::npos) return fail("tree text ends before ';'");
     if (line.size() > quorlen::tree::max_text) return fail("tree text too long");
+    if (line.find(';') == std::string::npos) return fail("tree text ends before ';'");
 
     // Each line goes out in one write; nothing is held back in a stream buffer.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
