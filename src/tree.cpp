@@ -33,11 +33,15 @@ tree::tree(std::string line_text) : text(std::move(line_text)) {
 // scan ever runs past it.
 char tree::at_cursor() const { return position < text.size() ? text[position] : ';'; }
 
+// Where a label that starts at `from` ends: at the next ",", ")" or ";", or
+// at the end of the text.
+std::size_t tree::label_end(std::size_t from) const {
+    while (from < text.size() && !ends_label(text[from])) ++from;
+    return from;
+}
+
 std::uint32_t tree::label_size(node_ref n) const {
-    const std::size_t begin = all_nodes[n].label_at;
-    std::size_t end = begin;
-    while (end < text.size() && !ends_label(text[end])) ++end;
-    return static_cast<std::uint32_t>(end - begin);
+    return static_cast<std::uint32_t>(label_end(all_nodes[n].label_at) - all_nodes[n].label_at);
 }
 
 std::string_view tree::get_data(node_ref n) const {
@@ -48,7 +52,7 @@ std::string_view tree::get_data(node_ref n) const {
 node_ref tree::make_node() {
     node fresh;
     fresh.label_at = static_cast<std::uint32_t>(position);
-    while (position < text.size() && !ends_label(text[position])) ++position;
+    position = label_end(position);
     fresh.size = static_cast<std::uint32_t>(position - fresh.label_at);
     if (at_cursor() != ';') ++position;
     all_nodes.push_back(fresh);

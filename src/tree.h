@@ -63,6 +63,7 @@ public:
 
 private:
     char at_cursor() const;
+    std::size_t label_end(std::size_t from) const;
     std::uint32_t label_size(node_ref n) const;
     node_ref make_node();
     node_ref parse_tree();
