@@ -16,23 +16,12 @@ using quorlen::node_ref;
 using quorlen::tree;
 using quorlen::testing::check_tree;
 using quorlen::testing::newick;
+using quorlen::testing::produce_output;
 
 void require(bool ok, const std::string& what) {
     if (ok) return;
     std::fprintf(stderr, "fuzz_tree: %s\n", what.c_str());
     std::abort();
-}
-
-// What produce writes for n, caught in memory.
-std::string_view produced(tree& t, node_ref n) {
-    static char* buffer = nullptr;
-    static std::size_t size = 0;
-    static std::FILE* out = open_memstream(&buffer, &size);
-    require(out != nullptr, "no memory stream");
-    std::fseek(out, 0, SEEK_SET);
-    require(t.produce(n, out), "produce reported a failed write");
-    std::fflush(out);  // buffer and size are current after a flush
-    return {buffer, static_cast<std::size_t>(std::ftell(out))};
 }
 
 }  // namespace
@@ -51,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t moves = 0;
     for (node_ref n : t.get_all_internalNodes()) {
         if (t.get_data(n) == root_label) continue;
-        const std::string out(produced(t, n));
+        const std::string out = produce_output(t, n);
         ++moves;
         require(out == literal.produce(n), "differs from the plain re-rooting");
         const std::string fault = check_tree(t, moves);
@@ -66,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Nodes with no branch above them, and none, leave the tree as it is.
     const std::string before = newick(t);
-    require(produced(t, quorlen::none) == "NULL Pointer\n", "none did not write NULL Pointer");
+    require(produce_output(t, quorlen::none) == "NULL Pointer\n", "none did not write NULL Pointer");
     for (node_ref n : {t.get_root(), first_root, node_ref{0}})
-        require(produced(t, n).empty(), "a node without a branch above it wrote output");
+        require(produce_output(t, n).empty(), "a node without a branch above it wrote output");
     require(newick(t) == before && check_tree(t, moves).empty(), "a node without a branch above it changed the tree");
     return 0;
 }

@@ -44,6 +44,13 @@ std::uint32_t tree::label_size(node_ref n) const {
     return static_cast<std::uint32_t>(label_end(all_nodes[n].label_at) - all_nodes[n].label_at);
 }
 
+// The length of a group's text: its children's, its label's, and "(", ","
+// and ")".
+std::uint32_t tree::group_size(node_ref g, std::uint32_t label) const {
+    const node& v = all_nodes[g];
+    return 3 + all_nodes[v.left].size + all_nodes[v.right].size + label;
+}
+
 std::string_view tree::get_data(node_ref n) const {
     return std::string_view(text).substr(all_nodes[n].label_at, label_size(n));
 }
@@ -97,7 +104,7 @@ node_ref tree::parse_tree() {
         node& g = all_nodes[group];
         g.left = first;
         g.right = member;
-        g.size += 3 + all_nodes[first].size + all_nodes[member].size;
+        g.size = group_size(group, g.size);  // make_node left the label's length there
         all_nodes[first].parent = group;
         all_nodes[member].parent = group;
         open.pop_back();
@@ -240,8 +247,7 @@ bool tree::produce(node_ref n, std::FILE* out) {
     // The sizes of the nodes that moved, from the top of the old path, now
     // the deepest, up to the new root.
     for (node_ref x = top;; x = all_nodes[x].parent) {
-        node& v = all_nodes[x];
-        v.size = 3 + all_nodes[v.left].size + all_nodes[v.right].size + label_size(x);
+        all_nodes[x].size = group_size(x, label_size(x));
         if (x == fresh) break;
     }
 

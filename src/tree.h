@@ -65,6 +65,7 @@ private:
     char at_cursor() const;
     std::size_t label_end(std::size_t from) const;
     std::uint32_t label_size(node_ref n) const;
+    std::uint32_t group_size(node_ref g, std::uint32_t label) const;
     node_ref make_node();
     node_ref parse_tree();
     // A subtree that keeps its text through a re-rooting, and where that

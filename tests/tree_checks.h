@@ -56,17 +56,17 @@ inline std::string newick(const tree& t) {
     return out;
 }
 
-// What produce writes for n.
+// What produce writes for n, caught in one memory stream reused from call
+// to call; "<write failed>" if produce reports a failed write.
 inline std::string produce_output(tree& t, node_ref n) {
-    std::FILE* f = std::tmpfile();
-    if (!f) return "<no temporary file>";
-    t.produce(n, f);
-    std::rewind(f);
-    std::string out;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out.append(buffer, got);
-    std::fclose(f);
-    return out;
+    static char* buffer = nullptr;
+    static std::size_t size = 0;
+    static std::FILE* out = open_memstream(&buffer, &size);
+    if (!out) return "<no memory stream>";
+    std::fseek(out, 0, SEEK_SET);
+    if (!t.produce(n, out)) return "<write failed>";
+    std::fflush(out);  // buffer and size are current after a flush
+    return std::string(buffer, static_cast<std::size_t>(std::ftell(out)));
 }
 
 // A second, plain re-rooting to compare with: a copy of a tree's links as
