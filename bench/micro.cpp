@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tree.h"
+#include "default/tree.h"
 
 namespace {
 

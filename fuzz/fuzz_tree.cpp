@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "tree.h"
+#include "default/tree.h"
 #include "tree_checks.h"
 
 namespace {

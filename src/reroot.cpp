@@ -1,85 +1,84 @@
-// quorlen: prints a tree re-rooted above each of its internal nodes.
-#include <cerrno>
+// quorlen: prints a tree re-rooted above each of its nodes. The command line:
+// the options, the input, and which mode reads it.
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "tree.h"
+#include "common/io.h"
+#include "default/run.h"
+#include "standard/run.h"
+
+#ifndef QUORLEN_VERSION
+#define QUORLEN_VERSION "unknown"
+#endif
 
 namespace {
-
-constexpr int failure = 255;
 
 constexpr const char usage[] =
     "quorlen [tree file], sample tree "
     "<(S1,((S2,((S3,S4)15,((S5,S6)17,S7)16)14)13,((S8,S9)19,S10)18)12)11;>";
 
-// Reads the first line of the file at path into line, without its line feed
-// and cut at its first NUL byte; a line longer than the longest tree text is
-// read only until it is known to be. False iff the file cannot be opened or
-// read (a directory, an I/O error).
-bool read_first_line(const char* path, std::string& line) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    static char chunk[1 << 16];
-    std::setvbuf(file, nullptr, _IOFBF, sizeof chunk);
-    bool read = true;
-    for (;;) {
-        if (!std::fgets(chunk, sizeof chunk, file)) {
-            read = !std::ferror(file);
-            break;
-        }
-        const std::size_t n = std::strlen(chunk);
-        if (n > 0 && chunk[n - 1] == '\n') {
-            line.append(chunk, n - 1);
-            break;
-        }
-        line.append(chunk, n);
-        if (line.size() > quorlen::tree::max_text) break;
-        // A short chunk without a line feed ends at the end of the file or
-        // at a NUL byte; either way the text is complete.
-        if (n + 1 < sizeof chunk) {
-            read = !std::ferror(file);
-            break;
-        }
-    }
-    std::fclose(file);
-    return read;
-}
+constexpr const char help[] =
+    "Usage: quorlen [--standard | --support] FILE\n"
+    "Print a phylogenetic tree re-rooted on each of its branches.\n"
+    "\n"
+    "  FILE        the tree file; - reads standard input\n"
+    "  (no option) the first line of FILE, a rooted binary tree with a label on\n"
+    "              every node; for each internal node labelled unlike the root,\n"
+    "              its label and the tree re-rooted above it, the re-rootings\n"
+    "              building on each other\n"
+    "  --standard  every tree of FILE, as phylogenetics programs write them\n"
+    "              (lengths, comments, quoted labels, any number of children),\n"
+    "              rooted in the middle of each of its branches in turn, one\n"
+    "              tree a line; lengths move with their branches\n"
+    "  --support   --standard, with internal labels read as support values,\n"
+    "              which move with their branches too\n"
+    "  --          ends the options\n"
+    "  --help      print this help\n"
+    "  --version   print the version\n"
+    "\n"
+    "Exit status: 0 when every tree was read and written, 255 otherwise.\n"
+    "See quorlen(1).\n";
 
-int fail(const char* message) {
-    std::fprintf(stderr, "%s\n", message);
-    return failure;
-}
+enum class mode { default_mode, standard, support };
 
 int run(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs(usage, stdout);
-        std::fflush(stdout);
-        return failure;
-    }
-    std::string line;
-    if (!read_first_line(argv[1], line)) return fail("file not opened");
-    if (line.size() > quorlen::tree::max_text) return fail("tree text too long");
-    if (line.find(';') == std::string::npos) return fail("tree text ends before ';'");
-
-    // Each line goes out in one write; nothing is held back in a stream buffer.
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-
-    quorlen::tree t(std::move(line));
-    const std::string_view root_label = t.get_data(t.get_root());
-    const std::vector<quorlen::node_ref> internal = t.get_all_internalNodes();
-    for (quorlen::node_ref n : internal) {
-        if (t.get_data(n) == root_label) continue;
-        if (!t.produce(n, stdout)) {
-            const std::string message = std::string("output not written: ") + std::strerror(errno);
-            return fail(message.c_str());
+    mode chosen = mode::default_mode;
+    const char* path = nullptr;
+    bool options = true, wrong = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && arg[0] == '-' && arg[1] != '\0') {
+            if (std::strcmp(arg, "--") == 0) {
+                options = false;
+            } else if (std::strcmp(arg, "--help") == 0) {
+                return quorlen::put(help, stdout) ? 0 : quorlen::fail_output();
+            } else if (std::strcmp(arg, "--version") == 0) {
+                return quorlen::put("quorlen " QUORLEN_VERSION "\n", stdout) ? 0 : quorlen::fail_output();
+            } else if (std::strcmp(arg, "--standard") == 0) {
+                if (chosen == mode::default_mode) chosen = mode::standard;
+            } else if (std::strcmp(arg, "--support") == 0) {
+                chosen = mode::support;
+            } else {
+                wrong = true;
+            }
+        } else if (path) {
+            wrong = true;
+        } else {
+            path = arg;
         }
     }
-    return 0;
+    if (wrong || !path) {
+        std::fputs(usage, stdout);
+        std::fflush(stdout);
+        return quorlen::failure;
+    }
+    switch (chosen) {
+    case mode::standard: return quorlen::run_standard(path, quorlen::standard::internal_labels::names);
+    case mode::support: return quorlen::run_standard(path, quorlen::standard::internal_labels::supports);
+    case mode::default_mode: break;
+    }
+    return quorlen::run_default(path);
 }
 
 }  // namespace
@@ -88,6 +87,6 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        return fail("out of memory");
+        return quorlen::fail("out of memory");
     }
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tree.h"
+#include "default/tree.h"
 #include "tree_checks.h"
 
 namespace quorlen {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tree.h"
+#include "default/tree.h"
 
 namespace quorlen::testing {
 

@@ -1,18 +1,15 @@
-#include "tree.h"
+#include "default/tree.h"
 
 #include <algorithm>
 #include <utility>
+
+#include "common/io.h"
 
 namespace quorlen {
 
 namespace {
 
 bool ends_label(char c) { return c == ',' || c == ')' || c == ';'; }
-
-// Writes s as one block and flushes it.
-bool put(const std::string& s, std::FILE* out) {
-    return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
-}
 
 }  // namespace
 

@@ -1,0 +1,59 @@
+#include "common/io.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace quorlen {
+
+std::FILE* open_input(const char* path) {
+    if (std::strcmp(path, "-") == 0) return stdin;
+    return std::fopen(path, "rb");
+}
+
+void close_input(std::FILE* in) {
+    if (in != stdin) std::fclose(in);
+}
+
+bool read_first_line(std::FILE* in, std::string& line, std::size_t longest) {
+    static char chunk[1 << 16];
+    std::setvbuf(in, nullptr, _IOFBF, sizeof chunk);
+    for (;;) {
+        if (!std::fgets(chunk, sizeof chunk, in)) return !std::ferror(in);
+        const std::size_t n = std::strlen(chunk);
+        if (n > 0 && chunk[n - 1] == '\n') {
+            line.append(chunk, n - 1);
+            return true;
+        }
+        line.append(chunk, n);
+        if (line.size() > longest) return true;
+        // A short chunk without a line feed ends at the end of the input or
+        // at a NUL byte; either way the text is complete.
+        if (n + 1 < sizeof chunk) return !std::ferror(in);
+    }
+}
+
+bool put(std::string_view s, std::FILE* out) {
+    return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
+}
+
+void line_writer::end_line() {
+    pending += '\n';
+    complete = pending.size();
+    if (complete >= block) flush();
+}
+
+bool line_writer::flush() {
+    if (written && complete > 0) written = put(std::string_view(pending).substr(0, complete), out);
+    pending.erase(0, complete);
+    complete = 0;
+    return written;
+}
+
+int fail(std::string_view message) {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
+    return failure;
+}
+
+int fail_output() { return fail(std::string("output not written: ") + std::strerror(errno)); }
+
+}  // namespace quorlen

@@ -1,0 +1,53 @@
+// What both modes share: opening the input, writing whole lines, and
+// reporting an error.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace quorlen {
+
+// The status of every failed run.
+inline constexpr int failure = 255;
+
+// Opens the input named on the command line for reading; "-" is standard
+// input. Null if it cannot be opened.
+std::FILE* open_input(const char* path);
+// Closes what open_input opened; standard input is left open.
+void close_input(std::FILE* in);
+
+// Reads the first line of in into line, without its line feed and cut at its
+// first NUL byte; a line longer than `longest` is read only until it is known
+// to be. False iff the input cannot be read (a directory, an I/O error).
+bool read_first_line(std::FILE* in, std::string& line, std::size_t longest);
+
+// Writes s as one block and flushes it. False iff the write failed.
+bool put(std::string_view s, std::FILE* out);
+
+// Gathers whole lines and writes them in large blocks, never part of a line
+// before the rest of it. Once a write has failed, it writes nothing more.
+class line_writer {
+public:
+    explicit line_writer(std::FILE* out) : out(out) {}
+    // Where the next line is built; end it with end_line().
+    std::string& line() { return pending; }
+    void end_line();
+    // Writes every line gathered so far. False iff any write has failed.
+    bool flush();
+    bool ok() const { return written; }
+
+private:
+    static constexpr std::size_t block = 1 << 16;
+    std::FILE* out;
+    std::string pending;  // whole lines, then the one being built
+    std::size_t complete = 0;  // how much of pending is whole lines
+    bool written = true;
+};
+
+// Writes the message and a line end on standard error; returns `failure`.
+int fail(std::string_view message);
+// The error of a failed write: "output not written: " and errno's reason.
+int fail_output();
+
+}  // namespace quorlen

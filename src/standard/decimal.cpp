@@ -1,0 +1,150 @@
+#include "standard/decimal.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace quorlen::standard {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Strips leading zeros, and trailing ones into the exponent.
+void normalise(decimal& a) {
+    const std::size_t first = a.digits.find_first_not_of('0');
+    if (first == std::string::npos) {
+        a = decimal{};
+        return;
+    }
+    const std::size_t last = a.digits.find_last_not_of('0');
+    a.exponent += static_cast<long>(a.digits.size() - 1 - last);
+    a.digits = a.digits.substr(first, last + 1 - first);
+}
+
+// The digits of |a| from 10^high down to 10^low, high above low.
+std::string aligned(const decimal& a, long high, long low) {
+    std::string out(static_cast<std::size_t>(high - low), '0');
+    const long top = a.exponent + static_cast<long>(a.digits.size());
+    std::copy(a.digits.begin(), a.digits.end(), out.begin() + (high - top));
+    return out;
+}
+
+}  // namespace
+
+length_fault parse_decimal(std::string_view text, decimal& out) {
+    out = decimal{};
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) out.negative = text[i++] == '-';
+    std::size_t mantissa_digits = 0;
+    for (; i < text.size() && is_digit(text[i]); ++i, ++mantissa_digits) out.digits += text[i];
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && is_digit(text[i]); ++i, ++mantissa_digits) {
+            out.digits += text[i];
+            --out.exponent;
+        }
+    }
+    if (mantissa_digits == 0) return length_fault::not_a_number;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+        if (i == text.size()) return length_fault::not_a_number;
+        long power = 0;
+        for (; i < text.size() && is_digit(text[i]); ++i)
+            power = std::min(power * 10 + (text[i] - '0'), 10 * max_exponent);
+        if (i < text.size()) return length_fault::not_a_number;
+        out.exponent += negative ? -power : power;
+    }
+    if (i < text.size()) return length_fault::not_a_number;
+    const bool negative = out.negative;
+    normalise(out);
+    if (out.digits.empty()) return length_fault::none;
+    out.negative = negative;
+    const long top = out.exponent + static_cast<long>(out.digits.size()) - 1;
+    if (top > max_exponent || out.exponent < -max_exponent) return length_fault::out_of_range;
+    return length_fault::none;
+}
+
+decimal add(const decimal& a, const decimal& b) {
+    if (a.digits.empty()) return b;
+    if (b.digits.empty()) return a;
+    const long low = std::min(a.exponent, b.exponent);
+    const long high = 1 + std::max(a.exponent + static_cast<long>(a.digits.size()),
+                                   b.exponent + static_cast<long>(b.digits.size()));
+    std::string x = aligned(a, high, low), y = aligned(b, high, low);
+    decimal sum;
+    sum.exponent = low;
+    sum.negative = a.negative;
+    if (a.negative != b.negative && x < y) {  // same length: compares as numbers
+        std::swap(x, y);
+        sum.negative = b.negative;
+    }
+    int carry = 0;
+    for (std::size_t i = x.size(); i-- > 0;) {
+        int d = (x[i] - '0') + (a.negative == b.negative ? (y[i] - '0') + carry : -(y[i] - '0') - carry);
+        carry = 0;
+        if (d >= 10) {
+            d -= 10;
+            carry = 1;
+        } else if (d < 0) {
+            d += 10;
+            carry = 1;
+        }
+        x[i] = static_cast<char>('0' + d);
+    }
+    sum.digits = std::move(x);
+    normalise(sum);
+    if (sum.digits.empty()) sum.negative = false;
+    return sum;
+}
+
+decimal half(const decimal& a) {
+    decimal h = a;
+    h.digits = '0' + a.digits;  // times 5 adds a digit at most
+    int carry = 0;
+    for (std::size_t i = h.digits.size(); i-- > 0;) {
+        const int d = (h.digits[i] - '0') * 5 + carry;
+        h.digits[i] = static_cast<char>('0' + d % 10);
+        carry = d / 10;
+    }
+    h.exponent -= 1;
+    normalise(h);
+    h.negative = a.negative && !h.digits.empty();
+    return h;
+}
+
+void write_decimal(const decimal& a, std::string& out) {
+    if (a.digits.empty()) {
+        out += '0';
+        return;
+    }
+    if (a.negative) out += '-';
+    const long n = static_cast<long>(a.digits.size()), e = a.exponent;
+    const long power = n - 1 + e;  // of the first digit
+    if (power >= -4 && power < 16) {
+        if (e >= 0) {
+            out += a.digits;
+            out.append(static_cast<std::size_t>(e), '0');
+        } else if (power >= 0) {
+            out.append(a.digits, 0, static_cast<std::size_t>(power + 1));
+            out += '.';
+            out.append(a.digits, static_cast<std::size_t>(power + 1), std::string::npos);
+        } else {
+            out += "0.";
+            out.append(static_cast<std::size_t>(-power - 1), '0');
+            out += a.digits;
+        }
+        return;
+    }
+    out += a.digits[0];
+    if (n > 1) {
+        out += '.';
+        out.append(a.digits, 1, std::string::npos);
+    }
+    out += power < 0 ? "e-" : "e+";
+    const std::string p = std::to_string(std::labs(power));
+    if (p.size() < 2) out += '0';
+    out += p;
+}
+
+}  // namespace quorlen::standard

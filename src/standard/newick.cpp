@@ -1,0 +1,237 @@
+#include "standard/newick.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "standard/decimal.h"
+
+namespace quorlen::standard {
+
+namespace {
+
+// Text offsets are 32 bits; a tree's text stops well short of that.
+constexpr std::size_t longest_text = 0xF0000000u;
+
+bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// A character of an unquoted label, or of a length.
+bool is_plain(int c) { return c >= 0 && !is_blank(c) && !std::strchr("()[]':;,", c); }
+
+std::string shown(int c) {
+    if (c >= 0x21 && c < 0x7f) return std::string("'") + static_cast<char>(c) + "'";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "byte 0x%02x", static_cast<unsigned>(c));
+    return hex;
+}
+
+}  // namespace
+
+void tree::clear() {
+    text.clear();
+    leading = 0;
+    nodes.clear();
+    post_order.clear();
+}
+
+std::string read_error::message() const {
+    return "tree " + std::to_string(tree) + ", line " + std::to_string(line) + ", column " +
+           std::to_string(column) + ": " + what;
+}
+
+bool reader::fill() {
+    if (at_end) return false;
+    ssize_t n;
+    do n = ::read(fileno(in), buffer, sizeof buffer);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        at_end = true;
+        unreadable = n < 0;
+        return false;
+    }
+    at = 0;
+    filled = static_cast<std::size_t>(n);
+    return true;
+}
+
+int reader::peek() {
+    if (at == filled && !fill()) return -1;
+    return static_cast<unsigned char>(buffer[at]);
+}
+
+void reader::advance() {
+    if (buffer[at++] == '\n') {
+        ++line;
+        column = 1;
+    } else {
+        ++column;
+    }
+}
+
+void reader::skip_blanks() {
+    while (is_blank(peek())) advance();
+}
+
+reader::result reader::fail(std::size_t at_line, std::size_t at_column, std::string what) {
+    fault = read_error{trees, at_line, at_column, std::move(what)};
+    return failed;
+}
+
+// Copies comments, and the blanks between them, into the text.
+bool reader::read_comments(tree& t) {
+    for (skip_blanks(); peek() == '['; skip_blanks()) {
+        const std::size_t from_line = line, from_column = column;
+        int c;
+        do {
+            c = peek();
+            if (c < 0) return fail(from_line, from_column, "unterminated comment"), false;
+            t.text += static_cast<char>(c);
+            advance();
+        } while (c != ']');
+    }
+    return true;
+}
+
+// Copies an unquoted label, or a quoted one with its quotes, into the text.
+bool reader::read_label(tree& t) {
+    if (peek() != '\'') {
+        while (is_plain(peek())) {
+            t.text += static_cast<char>(peek());
+            advance();
+        }
+        return true;
+    }
+    const std::size_t from_line = line, from_column = column;
+    t.text += '\'';
+    advance();
+    for (;;) {
+        const int c = peek();
+        if (c < 0) return fail(from_line, from_column, "unterminated quote"), false;
+        t.text += static_cast<char>(c);
+        advance();
+        if (c == '\'') {
+            if (peek() != '\'') return true;
+            t.text += '\'';  // '' stands for a quote inside the label
+            advance();
+        }
+    }
+}
+
+// Reads what follows a node's children, or makes a leaf: label, comments,
+// ":" and length, comments.
+bool reader::read_annotation(tree& t, node& v) {
+    if (!read_label(t)) return false;
+    v.label_end = static_cast<std::uint32_t>(t.text.size());
+    const bool unquoted = v.label_end > v.label_at() && t.text[v.label_at()] != '\'';
+    const std::size_t label_line = line, label_column = column;
+    if (!read_comments(t)) return false;
+    v.colon = v.length_end = static_cast<std::uint32_t>(t.text.size());
+    if (peek() == ':') {
+        t.text += ':';
+        advance();
+        skip_blanks();
+        const std::size_t from_line = line, from_column = column;
+        while (is_plain(peek())) {
+            t.text += static_cast<char>(peek());
+            advance();
+        }
+        decimal length;
+        switch (parse_decimal(std::string_view(t.text).substr(v.colon + 1), length)) {
+        case length_fault::none: break;
+        case length_fault::not_a_number: return fail(from_line, from_column, "length is not a number"), false;
+        case length_fault::out_of_range: return fail(from_line, from_column, "length out of range"), false;
+        }
+        v.length_end = static_cast<std::uint32_t>(t.text.size());
+        if (!read_comments(t)) return false;
+    }
+    if (!v.has_length()) v.colon = v.length_end = static_cast<std::uint32_t>(t.text.size());
+    v.end = static_cast<std::uint32_t>(t.text.size());
+    if (t.text.size() > longest_text) return fail_here("tree too long"), false;
+    const int c = peek();
+    if (is_plain(c) || c == '\'') {
+        // Only blanks stood between the label and this.
+        if (unquoted && v.end == v.label_end && (line != label_line || column != label_column))
+            return fail_here("unexpected " + shown(c) + ": a label with blanks must be quoted"), false;
+        return fail_here("unexpected " + shown(c)), false;
+    }
+    return true;
+}
+
+reader::result reader::next(tree& t) {
+    t.clear();
+    if (!started) {
+        started = true;
+        static const char bom[] = "\xEF\xBB\xBF";
+        if (peek() == 0xEF && filled - at >= 3 && std::memcmp(buffer + at, bom, 3) == 0) at += 3;
+    }
+    skip_blanks();
+    if (peek() < 0) {
+        if (trees == 0) {
+            trees = 1;
+            return fail_here(unreadable ? "input not read" : "no tree in the input");
+        }
+        return unreadable ? fail_here("input not read") : end;
+    }
+    ++trees;
+    if (!read_comments(t)) return failed;
+    t.leading = static_cast<std::uint32_t>(t.text.size());
+
+    struct open_group {
+        node_ref n;
+        std::size_t line, column;
+    };
+    std::vector<open_group> open;
+    auto add_node = [&]() {
+        node v;
+        v.start = static_cast<std::uint32_t>(t.text.size());
+        if (!open.empty()) {
+            v.parent = open.back().n;
+            ++t.nodes[v.parent].children;
+        }
+        t.nodes.push_back(v);
+        return static_cast<node_ref>(t.nodes.size() - 1);
+    };
+    for (;;) {
+        // A node starts here.
+        skip_blanks();
+        if (peek() == '(') {
+            open.push_back({add_node(), line, column});
+            t.text += '(';
+            advance();
+            continue;
+        }
+        node_ref n = add_node();
+        // Then its annotation, and after it what ends the node.
+        for (;;) {
+            if (!read_annotation(t, t.nodes[n])) return failed;
+            t.post_order.push_back(n);
+            skip_blanks();
+            const int c = peek();
+            if (c == ',' && !open.empty()) {
+                t.text += ',';
+                advance();
+                break;
+            }
+            if (c == ')' && !open.empty()) {
+                n = open.back().n;
+                open.pop_back();
+                t.nodes[n].close = static_cast<std::uint32_t>(t.text.size());
+                t.text += ')';
+                advance();
+                continue;
+            }
+            if (c == ';' && open.empty()) {
+                advance();
+                return read;
+            }
+            if (c == ';' || c < 0) {
+                if (open.empty()) return fail_here("tree ends without ';'");
+                return fail(open.back().line, open.back().column, "unbalanced parentheses: '(' not closed");
+            }
+            if (c == ')') return fail_here("unbalanced parentheses: ')' without '('");
+            if (c == '(' && open.empty()) return fail_here("tree ends without ';' before '('");
+            return fail_here("unexpected " + shown(c));
+        }
+    }
+}
+
+}  // namespace quorlen::standard

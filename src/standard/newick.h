@@ -1,0 +1,106 @@
+// Trees as phylogenetics programs write them: any number of children, quoted
+// labels, comments and branch lengths, spread over lines or several to a
+// line. The reader takes them from a stream one at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorlen::standard {
+
+using node_ref = std::uint32_t;
+inline constexpr node_ref none = UINT32_MAX;
+
+// One node of a tree as read: where each part of its text stands in the
+// tree's text. A subtree's text is text[start, end): for an internal node
+// "(" children ")" then its annotation; for a leaf the annotation alone. The
+// annotation is the label [label_at, label_end), the comments before the
+// length [label_end, colon), the length with its ":" [colon, length_end),
+// and the comments after it [length_end, end). With no length,
+// colon == length_end == end.
+struct node {
+    node_ref parent = none;      // none iff the root
+    std::uint32_t start = 0;
+    std::uint32_t close = none;  // where its ")" stands; none iff a leaf
+    std::uint32_t label_end = 0;
+    std::uint32_t colon = 0;
+    std::uint32_t length_end = 0;
+    std::uint32_t end = 0;
+    std::uint32_t children = 0;  // how many
+
+    bool is_leaf() const { return close == none; }
+    std::uint32_t label_at() const { return is_leaf() ? start : close + 1; }
+    bool has_length() const { return colon != length_end; }
+};
+
+// One tree as read, its blanks outside quotes and comments left out.
+struct tree {
+    std::string text;
+    // The comments before the tree's first node: text[0, leading).
+    std::uint32_t leading = 0;
+    // Every node in the order its text starts (pre-order): the root first,
+    // and each node after its parent.
+    std::vector<node> nodes;
+    // The nodes in the order their text ends (post-order): the root last.
+    std::vector<node_ref> post_order;
+
+    std::string_view span(std::uint32_t from, std::uint32_t to) const {
+        return std::string_view(text).substr(from, to - from);
+    }
+    std::string_view label(node_ref n) const { return span(nodes[n].label_at(), nodes[n].label_end); }
+    // The length without its ":"; empty when there is none.
+    std::string_view length(node_ref n) const {
+        const node& v = nodes[n];
+        return v.has_length() ? span(v.colon + 1, v.length_end) : std::string_view();
+    }
+    std::string_view subtree(node_ref n) const { return span(nodes[n].start, nodes[n].end); }
+    void clear();
+};
+
+// Where in the input an error stands, and what it is.
+struct read_error {
+    std::size_t tree = 0;  // counted from 1
+    std::size_t line = 0, column = 0;  // counted from 1; a column counts bytes
+    std::string what;
+    // "tree T, line L, column C: what"
+    std::string message() const;
+};
+
+// Reads trees from a stream, one at a time.
+class reader {
+public:
+    explicit reader(std::FILE* in) : in(in) {}
+    enum result { read, end, failed };
+    // Reads the next tree into t. `end` once only blanks remain; `failed`
+    // with error() set on malformed input, on an input with no tree at all,
+    // and on a read error.
+    result next(tree& t);
+    const read_error& error() const { return fault; }
+    // The input could not be read, as opposed to being malformed.
+    bool input_failed() const { return unreadable; }
+
+private:
+    int peek();  // the next byte, or -1 at the end of the input
+    void advance();
+    bool fill();
+    void skip_blanks();
+    result fail(std::size_t line, std::size_t column, std::string what);
+    result fail_here(std::string what) { return fail(line, column, std::move(what)); }
+    result unexpected(bool after_blank_in_label);
+    bool read_comments(tree& t);
+    bool read_label(tree& t);
+    bool read_annotation(tree& t, node& v);
+
+    std::FILE* in;
+    char buffer[1 << 16];
+    std::size_t at = 0, filled = 0;
+    bool at_end = false, unreadable = false, started = false;
+    std::size_t line = 1, column = 1;
+    std::size_t trees = 0;
+    read_error fault;
+};
+
+}  // namespace quorlen::standard

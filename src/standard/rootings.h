@@ -1,0 +1,57 @@
+// Every rooting of a tree as read, one for each branch of the unrooted tree,
+// each written from the tree as read: the nodes between the chosen branch
+// and the old root are written afresh, every other subtree is copied whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standard/newick.h"
+
+namespace quorlen::standard {
+
+// What an internal node's label is: a name, which stays with its node, or the
+// support of the branch above it, which moves with that branch.
+enum class internal_labels { names, supports };
+
+class rootings {
+public:
+    rootings(const tree& t, internal_labels kind);
+
+    // The nodes whose branch takes the root, in the order written: every node
+    // but the root in post-order, less a two-child root's second child, whose
+    // branch is its first child's.
+    const std::vector<node_ref>& chosen() const { return nodes; }
+
+    // Appends the tree rooted in the middle of the branch above n, with its ";".
+    void write(node_ref n, std::string& out);
+
+private:
+    // One node on the way from the chosen branch to the old root, written as
+    // "(" its other children, the next node ")" and then its annotation.
+    struct step {
+        node_ref n;
+        std::string_view length;   // of the branch it now hangs from, with ":"
+        std::string_view support;  // of that branch
+        bool parens;
+    };
+    void annotate(node_ref n, std::string_view label, std::string_view length, std::string& out) const;
+    void write_node(node_ref n, std::string_view label, std::string_view length, std::string& out) const;
+    void write_children_but(node_ref n, node_ref but, std::string& out) const;
+    std::string_view support_of(node_ref n) const;
+
+    const tree& t;
+    const bool supports;
+    std::vector<node_ref> nodes;
+    // A root with two children is no node of the unrooted tree: its two
+    // branches, to first and second, are one, of length merged.
+    bool dissolved = false;
+    node_ref first = none, second = none;
+    std::string merged, merged_half;  // ":" and the length, or empty
+    std::string_view merged_support;
+    std::string half_length;  // the chosen branch's half, ":" and the length, or empty
+    std::vector<step> steps;
+};
+
+}  // namespace quorlen::standard

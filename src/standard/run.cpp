@@ -1,0 +1,33 @@
+#include "standard/run.h"
+
+#include <cstdio>
+
+#include "common/io.h"
+#include "standard/newick.h"
+
+namespace quorlen {
+
+int run_standard(const char* path, standard::internal_labels labels) {
+    std::FILE* in = open_input(path);
+    if (!in) return fail("file not opened");
+    standard::reader reader(in);
+    standard::tree t;
+    line_writer out(stdout);
+    standard::reader::result got;
+    while ((got = reader.next(t)) == standard::reader::read) {
+        standard::rootings r(t, labels);
+        for (standard::node_ref n : r.chosen()) {
+            r.write(n, out.line());
+            out.end_line();
+        }
+        // A tree's lines are out before the next tree is read.
+        if (!out.flush()) break;
+    }
+    close_input(in);
+    if (!out.ok()) return fail_output();
+    if (got == standard::reader::failed)
+        return fail(reader.input_failed() ? "file not opened" : reader.error().message());
+    return 0;
+}
+
+}  // namespace quorlen
