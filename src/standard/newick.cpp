@@ -1,6 +1,7 @@
 #include "standard/newick.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -41,7 +42,7 @@ std::string read_error::message() const {
 bool reader::fill() {
     if (at_end) return false;
     ssize_t n;
-    do n = ::read(fileno(in), buffer, sizeof buffer);
+    do n = ::read(fd, buffer, sizeof buffer);
     while (n < 0 && errno == EINTR);
     if (n <= 0) {
         at_end = true;
@@ -55,11 +56,11 @@ bool reader::fill() {
 
 int reader::peek() {
     if (at == filled && !fill()) return -1;
-    return static_cast<unsigned char>(buffer[at]);
+    return static_cast<unsigned char>(data[at]);
 }
 
 void reader::advance() {
-    if (buffer[at++] == '\n') {
+    if (data[at++] == '\n') {
         ++line;
         column = 1;
     } else {
@@ -119,6 +120,7 @@ bool reader::read_label(tree& t) {
 // Reads what follows a node's children, or makes a leaf: label, comments,
 // ":" and length, comments.
 bool reader::read_annotation(tree& t, node& v) {
+    skip_blanks();
     if (!read_label(t)) return false;
     v.label_end = static_cast<std::uint32_t>(t.text.size());
     const bool unquoted = v.label_end > v.label_at() && t.text[v.label_at()] != '\'';
@@ -161,7 +163,7 @@ reader::result reader::next(tree& t) {
     if (!started) {
         started = true;
         static const char bom[] = "\xEF\xBB\xBF";
-        if (peek() == 0xEF && filled - at >= 3 && std::memcmp(buffer + at, bom, 3) == 0) at += 3;
+        if (peek() == 0xEF && filled - at >= 3 && std::memcmp(data + at, bom, 3) == 0) at += 3;
     }
     skip_blanks();
     if (peek() < 0) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,7 +71,12 @@ struct read_error {
 // Reads trees from a stream, one at a time.
 class reader {
 public:
-    explicit reader(std::FILE* in) : in(in) {}
+    // From a file descriptor, read as the trees are wanted, so that a pipe
+    // gives each tree as soon as it is written.
+    explicit reader(int fd) : fd(fd) {}
+    // From bytes in memory.
+    explicit reader(std::string_view bytes)
+        : data(bytes.data()), filled(bytes.size()), at_end(true) {}
     enum result { read, end, failed };
     // Reads the next tree into t. `end` once only blanks remain; `failed`
     // with error() set on malformed input, on an input with no tree at all,
@@ -94,8 +98,9 @@ private:
     bool read_label(tree& t);
     bool read_annotation(tree& t, node& v);
 
-    std::FILE* in;
+    int fd = -1;
     char buffer[1 << 16];
+    const char* data = buffer;  // the bytes read and not yet taken: data[at, filled)
     std::size_t at = 0, filled = 0;
     bool at_end = false, unreadable = false, started = false;
     std::size_t line = 1, column = 1;

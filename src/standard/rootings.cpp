@@ -35,17 +35,22 @@ rootings::rootings(const tree& in, internal_labels kind) : t(in), supports(kind 
         const decimal sum = add(read_length(t.length(first)), read_length(t.length(second)));
         merged = written_length(present, sum);
         merged_half = written_length(present, half(sum));
-        merged_support = support_of(first).empty() ? support_of(second) : support_of(first);
+        // A leaf's branch has no support to show: a leaf's label is its name.
+        if (!t.nodes[first].is_leaf() && !t.nodes[second].is_leaf())
+            merged_support = support_of(first).empty() ? support_of(second) : support_of(first);
     }
     nodes.reserve(t.post_order.size());
     for (node_ref n : t.post_order)
         if (n != root && n != second) nodes.push_back(n);
 }
 
-// The support that n's label gives the branch above it: none for a leaf,
-// whose label is its name.
+// The support that n's label gives the branch above it. None for a leaf,
+// whose label is its name, nor below a root of one child, a leaf of the
+// unrooted tree.
 std::string_view rootings::support_of(node_ref n) const {
-    return t.nodes[n].is_leaf() ? std::string_view() : t.label(n);
+    const node& v = t.nodes[n];
+    if (v.is_leaf() || (v.parent == 0 && t.nodes[0].children == 1)) return {};
+    return t.label(n);
 }
 
 // n's annotation with another label and length; its comments as read.
@@ -112,8 +117,9 @@ void rootings::write(node_ref chosen, std::string& out) {
     for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
         if (s->parens) out += ')';
         if (s->n == root) {
-            // The root's label and comments stay with the root.
-            if (supports) out += s->support;
+            // The root's label and comments stay with the root. A root of one
+            // child is now a leaf, which has no support to show.
+            if (supports && s->parens) out += s->support;
             out += s->length;
         } else {
             annotate(s->n, supports ? s->support : t.label(s->n), s->length, out);

@@ -10,7 +10,7 @@ namespace quorlen {
 int run_standard(const char* path, standard::internal_labels labels) {
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
-    standard::reader reader(in);
+    standard::reader reader(fileno(in));
     standard::tree t;
     line_writer out(stdout);
     standard::reader::result got;

@@ -1,0 +1,214 @@
+// Checks of the standard mode shared by its tests and its fuzz target: the
+// unrooted tree a rooting stands for, and what every rooting must keep.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "standard/decimal.h"
+#include "standard/newick.h"
+#include "standard/rootings.h"
+
+namespace quorlen::standard::testing {
+
+// Reads the first tree of text; "" if it reads, else the error's message.
+inline std::string read_one(std::string_view text, tree& t) {
+    reader r(text);
+    switch (r.next(t)) {
+    case reader::read: return "";
+    case reader::end: return "no tree";
+    case reader::failed: break;
+    }
+    return r.error().message();
+}
+
+// One branch of the unrooted tree: the leaves on each side (the smaller
+// set first), its length, its support, and what
+// stands at each end: a leaf's label, an internal node's name (with names),
+// and the node's comments.
+// A multiset of leaf labels, as the sum of a random number for each: equal
+// sets have equal sums, and unequal ones all but never do.
+using leaf_set = std::uint64_t;
+inline leaf_set leaf_value(int id) {
+    std::uint64_t z = static_cast<std::uint64_t>(id) + 0x9E3779B97F4A7C15u;  // splitmix64
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+}
+using branch = std::tuple<leaf_set, leaf_set, std::string, std::string, std::string, std::string>;
+
+// Numbers for the labels of the leaves of t, and for "", the name of a root
+// of one child.
+inline std::map<std::string, int> leaf_numbers(const tree& t) {
+    std::map<std::string, int> ids{{"", 0}};
+    for (node_ref n = 0; n < t.nodes.size(); ++n)
+        if (t.nodes[n].is_leaf()) ids.emplace(t.label(n), 0);
+    int next = 0;
+    for (auto& [label, id] : ids) id = next++;
+    return ids;
+}
+
+// The leaves below each node, sorted. A root with one child is a leaf of the
+// unrooted tree, with no label of its own.
+// A label unknown to ids counts as -1.
+inline std::vector<leaf_set> leaves_below(const tree& t, const std::map<std::string, int>& ids) {
+    std::vector<leaf_set> below(t.nodes.size(), 0);
+    for (node_ref n : t.post_order) {
+        if (t.nodes[n].is_leaf()) {
+            const auto id = ids.find(std::string(t.label(n)));
+            below[n] = leaf_value(id == ids.end() ? -1 : id->second);
+        }
+        if (t.nodes[n].parent != none) below[t.nodes[n].parent] += below[n];
+    }
+    if (t.nodes[0].children == 1) below[0] += leaf_value(ids.at(""));
+    return below;
+}
+
+// The unrooted tree a tree stands for, as the sorted list of its branches.
+// A root with two children is no node: its two branches are one, as long as
+// both, with the first's support, or else the second's, unless it is a
+// leaf's. The root's label and comments belong to no node.
+inline std::vector<branch> unrooted(const tree& t, internal_labels kind, const std::map<std::string, int>& ids) {
+    const std::size_t count = t.nodes.size();
+    const std::vector<leaf_set> below = leaves_below(t, ids);
+    const bool names = kind == internal_labels::names;
+    auto tag = [&](node_ref n) {
+        const node& v = t.nodes[n];
+        if (n == 0) return std::string("|");
+        std::string s(v.is_leaf() || names ? t.label(n) : "");
+        return s + "|" + std::string(t.span(v.label_end, v.colon)) + std::string(t.span(v.length_end, v.end));
+    };
+    // Leaves' branches, the branch to a root of one child among them, have none.
+    auto support = [&](node_ref n) {
+        const bool pendant = t.nodes[n].is_leaf() || (t.nodes[n].parent == 0 && t.nodes[0].children == 1);
+        return names || pendant ? std::string() : std::string(t.label(n));
+    };
+    const bool dissolved = !t.nodes[0].is_leaf() && t.nodes[0].children == 2;
+    node_ref second = none;
+    for (node_ref n = 2; dissolved && second == none; ++n)
+        if (t.nodes[n].parent == 0) second = n;
+
+    std::vector<branch> out;
+    for (node_ref n = 1; n < count; ++n) {
+        if (n == second) continue;
+        leaf_set rest = below[0] - below[n];
+        decimal length;
+        bool present = t.nodes[n].has_length();
+        parse_decimal(t.length(n), length);
+        std::string strength = support(n), lower = tag(n), upper = tag(t.nodes[n].parent);
+        if (dissolved && t.nodes[n].parent == 0) {
+            decimal other;
+            parse_decimal(t.length(second), other);
+            length = add(length, other);
+            present = present || t.nodes[second].has_length();
+            if (strength.empty()) strength = support(second);
+            if (t.nodes[n].is_leaf() || t.nodes[second].is_leaf()) strength.clear();
+            upper = tag(second);
+        }
+        std::string written = "-";
+        if (present) {
+            written.clear();
+            write_decimal(length, written);
+        }
+        leaf_set side = below[n];
+        if (rest < side || (rest == side && upper < lower)) {
+            std::swap(rest, side);
+            std::swap(upper, lower);
+        }
+        out.emplace_back(side, rest, written, strength, lower, upper);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Every leaf-to-leaf distance, the sum of the lengths between them (a missing
+// length counts 0), in floating point, with the sum of their magnitudes for
+// a tolerance; by pairs of labels, sorted.
+using distance = std::tuple<std::string, std::string, double, double>;
+inline std::vector<distance> distances(const tree& t) {
+    const std::size_t count = t.nodes.size();
+    std::vector<double> length(count, 0);
+    std::vector<std::size_t> level(count, 0);
+    for (node_ref n = 1; n < count; ++n) {  // pre-order: a parent comes first
+        if (t.nodes[n].has_length()) length[n] = std::strtod(std::string(t.length(n)).c_str(), nullptr);
+        level[n] = level[t.nodes[n].parent] + 1;
+    }
+    std::vector<node_ref> leaves;
+    for (node_ref n = 0; n < count; ++n)
+        if (t.nodes[n].is_leaf() || (n == 0 && t.nodes[n].children == 1)) leaves.push_back(n);
+    auto name = [&](node_ref leaf) { return leaf == 0 ? std::string() : std::string(t.label(leaf)); };
+    std::vector<distance> out;
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        for (std::size_t j = i + 1; j < leaves.size(); ++j) {
+            node_ref a = leaves[i], b = leaves[j];
+            double sum = 0, scale = 0;
+            auto climb = [&](node_ref& x) {
+                sum += length[x];
+                scale += std::fabs(length[x]);
+                x = t.nodes[x].parent;
+            };
+            while (level[a] > level[b]) climb(a);
+            while (level[b] > level[a]) climb(b);
+            while (a != b) climb(a), climb(b);
+            std::string x = name(leaves[i]), y = name(leaves[j]);
+            if (y < x) std::swap(x, y);
+            out.emplace_back(x, y, sum, scale);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+inline bool same_distances(const std::vector<distance>& a, const std::vector<distance>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::get<0>(a[i]) != std::get<0>(b[i]) || std::get<1>(a[i]) != std::get<1>(b[i])) return false;
+        const double x = std::get<2>(a[i]), y = std::get<2>(b[i]);
+        const double scale = std::max({1.0, std::get<3>(a[i]), std::get<3>(b[i])});
+        if (!std::isfinite(scale)) continue;
+        if (std::fabs(x - y) > 1e-9 * scale) return false;
+    }
+    return true;
+}
+
+// Empty when every rooting of t is sound, else the first fault found: each
+// line reads back as one tree with no blanks outside quotes and comments,
+// rooted on two children of equal length whose first is the chosen node's
+// side; and stands for the same unrooted tree, branch for branch (leaves,
+// splits, lengths, supports, names and comments), with the same leaf-to-leaf
+// distances. There are as many rootings as branches.
+inline std::string check_rootings(const tree& t, internal_labels kind, bool with_distances) {
+    const std::map<std::string, int> ids = leaf_numbers(t);
+    const std::vector<branch> as_read = unrooted(t, kind, ids);
+    const std::vector<leaf_set> below = leaves_below(t, ids);
+    const auto read_distances = with_distances ? distances(t) : decltype(distances(t)){};
+    rootings r(t, kind);
+    if (r.chosen().size() != as_read.size())
+        return std::to_string(r.chosen().size()) + " rootings for " + std::to_string(as_read.size()) + " branches";
+    std::string line;
+    tree back;
+    for (node_ref n : r.chosen()) {
+        line.clear();
+        r.write(n, line);
+        const std::string where = "rooting above node " + std::to_string(n) + " " + line + ": ";
+        const std::string error = read_one(line, back);
+        if (!error.empty()) return where + "does not read back: " + error;
+        if (back.text + ";" != line) return where + "blanks, or more than one tree";
+        if (back.nodes[0].children != 2) return where + "the root has not two children";
+        node_ref second = 2;
+        while (back.nodes[second].parent != 0) ++second;
+        if (back.length(1) != back.length(second)) return where + "the root is not in the middle of its branch";
+        if (leaves_below(back, ids)[1] != below[n]) return where + "not rooted above the chosen node";
+        if (unrooted(back, kind, ids) != as_read) return where + "another unrooted tree";
+        if (with_distances && !same_distances(distances(back), read_distances)) return where + "other distances";
+    }
+    return "";
+}
+
+}  // namespace quorlen::standard::testing

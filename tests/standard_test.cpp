@@ -1,0 +1,249 @@
+// The standard mode: lengths, the reader's accepted forms and errors, and
+// the rootings of small trees.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "standard/decimal.h"
+#include "standard/newick.h"
+#include "standard/rootings.h"
+#include "standard_checks.h"
+
+namespace quorlen::standard {
+namespace {
+
+using testing::read_one;
+
+std::string written(const decimal& d) {
+    std::string out;
+    write_decimal(d, out);
+    return out;
+}
+
+decimal number(const std::string& text) {
+    decimal d;
+    EXPECT_EQ(parse_decimal(text, d), length_fault::none) << text;
+    return d;
+}
+
+TEST(Decimal, HalvesAndSumsAreExactInTheirShortestForm) {
+    struct row {
+        std::string a, b, half_a, sum;
+    };
+    const std::vector<row> rows = {
+        {"0.1", "0.2", "0.05", "0.3"},
+        {"3", "6", "1.5", "9"},
+        {"1.0", "1.0", "0.5", "2"},
+        {"0.001", "0.1", "0.0005", "0.101"},
+        {"1e-05", "2.5E+3", "5e-06", "2500.00001"},
+        {".5", "-0.01", "0.25", "0.49"},
+        {"-1", "1", "-0.5", "0"},
+        {"-0.3", "0.1", "-0.15", "-0.2"},
+        {"0", "-0", "0", "0"},
+        {"+1.", "999.999", "0.5", "1000.999"},
+        {"1e16", "1", "5000000000000000", "1.0000000000000001e+16"},
+        {"1e9999", "1e-9999", "5e+9998", ""},
+    };
+    for (const row& r : rows) {
+        const decimal a = number(r.a), b = number(r.b);
+        EXPECT_EQ(written(half(a)), r.half_a) << r.a;
+        if (!r.sum.empty()) {
+            EXPECT_EQ(written(add(a, b)), r.sum) << r.a << " + " << r.b;
+        }
+    }
+    EXPECT_EQ(written(add(number("1e9999"), number("1e-9999"))).size(), 2 * 9999 + 2 + 6);
+}
+
+TEST(Decimal, RejectsWhatIsNoNumber) {
+    for (const char* text : {"", "x", ".", "-", "1e", "1e+", "1.2.3", "0x1", "inf", "nan", "1,5", "1 ", "e5"}) {
+        decimal d;
+        EXPECT_EQ(parse_decimal(text, d), length_fault::not_a_number) << text;
+    }
+    for (const char* text : {"1e10000", "1e-10000", "0.1e-9999", "1e99999999999999999999"}) {
+        decimal d;
+        EXPECT_EQ(parse_decimal(text, d), length_fault::out_of_range) << text;
+    }
+}
+
+// A tree as read: each node in post-order as label{comments}:length, with
+// /children after an internal node; then the leading comments.
+std::string summary(const tree& t) {
+    std::string out;
+    for (node_ref n : t.post_order) {
+        const node& v = t.nodes[n];
+        out += t.label(n);
+        const std::string comments = std::string(t.span(v.label_end, v.colon)) + std::string(t.span(v.length_end, v.end));
+        if (!comments.empty()) out += "{" + comments + "}";
+        if (v.has_length()) out += ":" + std::string(t.length(n));
+        if (!v.is_leaf()) out += "/" + std::to_string(v.children);
+        out += ' ';
+    }
+    return out + "lead=" + std::string(t.span(0, t.leading));
+}
+
+TEST(StandardReader, AcceptedForms) {
+    struct row {
+        std::string text, summary;
+    };
+    const std::vector<row> rows = {
+        {"((A,B)X,C)R;", "A B X/2 C R/2 lead="},
+        {"(A,B,(C,D)E);", "A B C D E/2 /3 lead="},
+        {" ( A ,\n B\t)\r\n R ;\n", "A B R/2 lead="},
+        {"(A:0.1,B:-0.01,C:.5,D:1e-05,E:2.5E+3,F : 1 )G:+1.;",
+         "A:0.1 B:-0.01 C:.5 D:1e-05 E:2.5E+3 F:1 G:+1./6 lead="},
+        {"('A b''c':1,'x,(y);':2)'R';", "'A b''c':1 'x,(y);':2 'R'/2 lead="},
+        {"(A[&x]:0.1[&&NHX:S=y],B [c] [d])[r]:2[s];", "A{[&x][&&NHX:S=y]}:0.1 B{[c][d]} {[r][s]}:2/2 lead="},
+        {"[&R] [&x] ((B,C)90:0.5,D);", "B C 90:0.5/2 D /2 lead=[&R][&x]"},
+        {"\xEF\xBB\xBF(A,B);", "A B /2 lead="},
+        {"(A[a b],'B C'[]);", "A{[a b]} 'B C'{[]} /2 lead="},
+        {"A;", "A lead="},
+        {";", " lead="},
+        {"(,);", "  /2 lead="},
+        {"((A)X)R;", "A X/1 R/1 lead="},
+        {"(A\x01,B\xC3\xA9);", "A\x01 B\xC3\xA9 /2 lead="},
+    };
+    for (const row& r : rows) {
+        tree t;
+        EXPECT_EQ(read_one(r.text, t), "") << r.text;
+        EXPECT_EQ(summary(t), r.summary) << r.text;
+    }
+}
+
+TEST(StandardReader, ErrorsSayWhatAndWhere) {
+    struct row {
+        std::string text, error;
+    };
+    const std::vector<row> rows = {
+        {"((A,B);", "tree 1, line 1, column 1: unbalanced parentheses: '(' not closed"},
+        {"(A,(B,C)", "tree 1, line 1, column 1: unbalanced parentheses: '(' not closed"},
+        {"(A,B));", "tree 1, line 1, column 6: unbalanced parentheses: ')' without '('"},
+        {"(A,B)", "tree 1, line 1, column 6: tree ends without ';'"},
+        {"(A,B)\n(C,D);", "tree 1, line 2, column 1: tree ends without ';' before '('"},
+        {"(A,'B C);", "tree 1, line 1, column 4: unterminated quote"},
+        {"(A[x,B);", "tree 1, line 1, column 3: unterminated comment"},
+        {"[x (A,B);", "tree 1, line 1, column 1: unterminated comment"},
+        {"(A:x,B);", "tree 1, line 1, column 4: length is not a number"},
+        {"(A: ,B);", "tree 1, line 1, column 5: length is not a number"},
+        {"(A:1.2.3,B);", "tree 1, line 1, column 4: length is not a number"},
+        {"(A:1e99999,B);", "tree 1, line 1, column 4: length out of range"},
+        {"(A B,C);", "tree 1, line 1, column 4: unexpected 'B': a label with blanks must be quoted"},
+        {"(A,B)C D;", "tree 1, line 1, column 8: unexpected 'D': a label with blanks must be quoted"},
+        {"((A,B)C(D));", "tree 1, line 1, column 8: unexpected '('"},
+        {"(A,B):1:2;", "tree 1, line 1, column 8: unexpected ':'"},
+        {"(A'B',C);", "tree 1, line 1, column 3: unexpected '''"},
+        {"([c]A,B);", "tree 1, line 1, column 5: unexpected 'A'"},
+        {"A,B;", "tree 1, line 1, column 2: unexpected ','"},
+        {"('A'\x01,B);", "tree 1, line 1, column 5: unexpected byte 0x01"},
+        {"", "tree 1, line 1, column 1: no tree in the input"},
+        {" \r\n\t\n", "tree 1, line 3, column 1: no tree in the input"},
+        {"(A,B);\n(C,D);\n(E,F)G H;", "tree 3, line 3, column 8: unexpected 'H': a label with blanks must be quoted"},
+        {"(A,B); x", "tree 2, line 1, column 9: tree ends without ';'"},
+    };
+    for (const row& r : rows) {
+        reader in(r.text);
+        tree t;
+        reader::result got;
+        while ((got = in.next(t)) == reader::read) {
+        }
+        ASSERT_EQ(got, reader::failed) << r.text;
+        EXPECT_EQ(in.error().message(), r.error) << r.text;
+    }
+}
+
+TEST(StandardReader, ReadsEveryTreeInTurn) {
+    reader in(std::string_view("(A,B);(C,D)E;\n(\n F,\n G\n)\n;\n[&U](H,I); \n"));
+    tree t;
+    std::vector<std::string> texts;
+    while (in.next(t) == reader::read) texts.push_back(t.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"(A,B)", "(C,D)E", "(F,G)", "[&U](H,I)"}));
+}
+
+// Every line the mode writes for a tree.
+std::string rootings_of(const std::string& text, internal_labels kind) {
+    tree t;
+    const std::string error = read_one(text, t);
+    if (!error.empty()) return error;
+    rootings r(t, kind);
+    std::string out;
+    for (node_ref n : r.chosen()) {
+        r.write(n, out);
+        out += '\n';
+    }
+    return out;
+}
+
+TEST(StandardRootings, OnePerBranchWithLengthsAndSupportsMoved) {
+    constexpr auto names = internal_labels::names, supports = internal_labels::supports;
+    struct row {
+        std::string text;
+        internal_labels kind;
+        std::string lines;
+    };
+    const std::vector<row> rows = {
+        // Lengths move with their branches; the root's two branches are one.
+        {"((A:1,B:2)X:3,(C:4,D:5)Y:6)R;", names,
+         "(A:0.5,(B:2,(C:4,D:5)Y:9)X:0.5)R;\n"
+         "(B:1,(A:1,(C:4,D:5)Y:9)X:1)R;\n"
+         "((A:1,B:2)X:4.5,(C:4,D:5)Y:4.5)R;\n"
+         "(C:2,(D:5,(A:1,B:2)X:9)Y:2)R;\n"
+         "(D:2.5,(C:4,(A:1,B:2)X:9)Y:2.5)R;\n"},
+        // Supports stay with their splits; the root of three is a node.
+        {"((C:1.0,D:1.0)10:0.001,(A:1.0,(B:1.0,X:1.0)30:0.01)20:0.1,E:1.0)0:0.0;", supports,
+         "(C:0.5,(D:1.0,((A:1.0,(B:1.0,X:1.0)30:0.01)20:0.1,E:1.0)10:0.001):0.5)0:0.0;\n"
+         "(D:0.5,(C:1.0,((A:1.0,(B:1.0,X:1.0)30:0.01)20:0.1,E:1.0)10:0.001):0.5)0:0.0;\n"
+         "((C:1.0,D:1.0)10:0.0005,((A:1.0,(B:1.0,X:1.0)30:0.01)20:0.1,E:1.0)10:0.0005)0:0.0;\n"
+         "(A:0.5,((B:1.0,X:1.0)30:0.01,((C:1.0,D:1.0)10:0.001,E:1.0)20:0.1):0.5)0:0.0;\n"
+         "(B:0.5,(X:1.0,(A:1.0,((C:1.0,D:1.0)10:0.001,E:1.0)20:0.1)30:0.01):0.5)0:0.0;\n"
+         "(X:0.5,(B:1.0,(A:1.0,((C:1.0,D:1.0)10:0.001,E:1.0)20:0.1)30:0.01):0.5)0:0.0;\n"
+         "((B:1.0,X:1.0)30:0.005,(A:1.0,((C:1.0,D:1.0)10:0.001,E:1.0)20:0.1)30:0.005)0:0.0;\n"
+         "((A:1.0,(B:1.0,X:1.0)30:0.01)20:0.05,((C:1.0,D:1.0)10:0.001,E:1.0)20:0.05)0:0.0;\n"
+         "(E:0.5,((C:1.0,D:1.0)10:0.001,(A:1.0,(B:1.0,X:1.0)30:0.01)20:0.1):0.5)0:0.0;\n"},
+        // As names, the same labels stay with their nodes.
+        {"((A,B)X,C,D)R;", names, "(A,(B,(C,D))X)R;\n(B,(A,(C,D))X)R;\n((A,B)X,(C,D))R;\n(C,((A,B)X,D))R;\n(D,((A,B)X,C))R;\n"},
+        // The merged branch: one length missing, or both; its support.
+        {"((A,B)80:1,(C,D)90)R;", supports,
+         "(A,(B,(C,D)80:1))R;\n(B,(A,(C,D)80:1))R;\n((A,B)80:0.5,(C,D)80:0.5)R;\n"
+         "(C,(D,(A,B)80:1))R;\n(D,(C,(A,B)80:1))R;\n"},
+        {"((A,B),(C,D)90)R;", supports, "(A,(B,(C,D)90))R;\n(B,(A,(C,D)90))R;\n((A,B)90,(C,D)90)R;\n"
+                                         "(C,(D,(A,B)90))R;\n(D,(C,(A,B)90))R;\n"},
+        // A leaf's branch shows no support: a leaf's label is its name.
+        {"(A:1,(B,C)95:2);", supports, "(A:1.5,(B,C):1.5);\n(B,(C,A:3));\n(C,(B,A:3));\n"},
+        // Comments stay with their nodes, the root's and the leading ones too.
+        {"[&R] ((A[a]:1[b],B)X[x]:2,C[c])R[r]:3[s];", names,
+         "[&R](A[a]:0.5[b],(B,C[c]:2)X[x]:0.5)R[r]:3[s];\n"
+         "[&R](B,(A[a]:1[b],C[c]:2)X[x])R[r]:3[s];\n"
+         "[&R]((A[a]:1[b],B)X[x]:1,C[c]:1)R[r]:3[s];\n"},
+        // Quoted labels as read; a root of one child becomes a leaf.
+        {"(('A b':2,'c''d')X)R;", names, "('A b':1,('c''d',)X:1)R;\n('c''d',('A b':2,)X)R;\n(('A b':2,'c''d')X,)R;\n"},
+        {"(((A,B)X:1)Y:2)R;", supports,
+         "(A,(B,(:2)X:1))R;\n(B,(A,(:2)X:1))R;\n((A,B)X:0.5,(:2)X:0.5)R;\n(((A,B)X:1):1,:1)R;\n"},
+        // Nothing to root: a single leaf.
+        {"A:1;", names, ""},
+    };
+    for (const row& r : rows) EXPECT_EQ(rootings_of(r.text, r.kind), r.lines) << r.text;
+}
+
+TEST(StandardRootings, NestingAMillionDeep) {
+    // A caterpillar: (((L0:1,L1:1):1,L2:1):1, ... ,Ln:1);
+    const std::size_t depth = 1000000;
+    std::string text(depth, '(');
+    text += "L0:1,L1:1)";
+    for (std::size_t i = 2; i <= depth; ++i) text += ":1,L" + std::to_string(i) + ":1)";
+    text += ';';
+    tree t;
+    ASSERT_EQ(read_one(text, t), "");
+    rootings r(t, internal_labels::names);
+    ASSERT_EQ(r.chosen().size(), 2 * (depth + 1) - 3);
+    std::string line;
+    r.write(r.chosen().front(), line);  // L0: the whole caterpillar turns
+    EXPECT_EQ(line.substr(0, 30), "(L0:0.5,(L1:1,(L2:1,(L3:1,(L4:");
+    EXPECT_NE(line.find(",L1000000:2):1):1)"), std::string::npos);
+    EXPECT_EQ(line.substr(line.size() - 7), "):0.5);");
+    tree back;
+    EXPECT_EQ(read_one(line, back), "");
+    EXPECT_EQ(back.nodes.size(), t.nodes.size());
+}
+
+}  // namespace
+}  // namespace quorlen::standard
