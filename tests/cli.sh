@@ -142,6 +142,88 @@ fifo)
     lines 'Y\n((B,C)Y,A)R;\n'
     expect 0 "$work/want" "" -- "$work/pipe"
     kill $! 2>/dev/null ;;
+std_options)
+    # Options of both modes; anything else gives the usage text.
+    printf '%s' "$usage" >"$work/usage"
+    for args in "--standard" "--support" "--bogus $src/examples/sample.nwk" "-x" "--standard a b" "--help-me"; do
+        expect 255 "$work/usage" "" -- $args
+    done
+    "$prog" --help >"$work/out"; status=$?
+    [ "$status" = 0 ] && head -n 1 "$work/out" | grep -q '^Usage: quorlen' && grep -q -- '--support' "$work/out" ||
+        { echo "--help: status $status"; failed=1; }
+    lines 'quorlen 0.2.0\n'
+    expect 0 "$work/want" "" -- --version
+    # "-" is standard input, in both modes; "--" ends the options.
+    expect 0 "$src/tests/golden/sample.out" "" -- - <"$src/examples/sample.nwk"
+    text '(A:1,(B,C)X:2);'
+    lines '(A:1.5,(B,C)X:1.5);\n(B,(C,A:3)X);\n(C,(B,A:3)X);\n'
+    expect 0 "$work/want" "" -- --standard - <"$work/t.nwk"
+    cp "$work/t.nwk" "$work/-t.nwk"
+    (cd "$work" && expect 0 "$work/want" "" -- --standard -- -t.nwk) || failed=1
+    (cd "$work" && expect 255 "$work/usage" "" -- -- -t.nwk --standard) || failed=1
+    lines '(A:1.5,(B,C):1.5);\n(B,(C,A:3));\n(C,(B,A:3));\n'
+    expect 0 "$work/want" "" -- --standard --support "$work/t.nwk"
+    expect 255 $none "file not opened" -- --standard "$work/missing.nwk"
+    expect 255 $none "file not opened" -- --support "$work" ;;
+std_examples)
+    text '((A:1,B:2)X:3,(C:4,D:5)Y:6)R;\n'
+    lines '(A:0.5,(B:2,(C:4,D:5)Y:9)X:0.5)R;\n(B:1,(A:1,(C:4,D:5)Y:9)X:1)R;\n((A:1,B:2)X:4.5,(C:4,D:5)Y:4.5)R;\n(C:2,(D:5,(A:1,B:2)X:9)Y:2)R;\n(D:2.5,(C:4,(A:1,B:2)X:9)Y:2.5)R;\n'
+    expect 0 "$work/want" "" -- --standard "$work/t.nwk"
+    text '((C:1.0,D:1.0)10:0.001,(A:1.0,(B:1.0,X:1.0)30:0.01)20:0.1,E:1.0)0:0.0;\n'
+    "$prog" --support "$work/t.nwk" >"$work/out"
+    [ "$(wc -l <"$work/out")" = 9 ] && grep -qxF '(X:0.5,(B:1.0,(A:1.0,((C:1.0,D:1.0)10:0.001,E:1.0)20:0.1)30:0.01):0.5)0:0.0;' "$work/out" ||
+        { echo "--support example"; cat "$work/out"; failed=1; } ;;
+std_several)
+    # Trees several to a line, over several lines, after a byte-order mark,
+    # with CR LF line ends.
+    text '\xef\xbb\xbf(A,B)R; (C:1,(D,E)F);\r\n[&R] (\r\n  G,\r\n  (H, I) J\r\n) K\r\n;\r\n\r\n'
+    lines '(A,B)R;\n(C:0.5,(D,E)F:0.5);\n(D,(E,C:1)F);\n(E,(D,C:1)F);\n[&R](G,(H,I)J)K;\n[&R](H,(I,G)J)K;\n[&R](I,(H,G)J)K;\n'
+    expect 0 "$work/want" "" -- --standard "$work/t.nwk"
+    # A hundred thousand trees.
+    awk 'BEGIN { for (i = 0; i < 100000; i++) printf "(A%d:1,(B:2,C:3)X:4);\n", i }' >"$work/t.nwk"
+    "$prog" --standard "$work/t.nwk" >"$work/out"
+    [ $? = 0 ] && [ "$(wc -l <"$work/out")" = 300000 ] && [ "$(tail -n 1 "$work/out")" = '(C:1.5,(B:2,A99999:5)X:1.5);' ] ||
+        { echo "100000 trees"; tail -n 2 "$work/out"; failed=1; } ;;
+std_errors)
+    # An error in the third of five trees: the first two are written in full,
+    # nothing of the third.
+    text '(A,B);\n(C,(D,E));\n(F,\n (G,H)I J);\n(K,L);\n(M,N);\n'
+    lines '(A,B);\n(C,(D,E));\n(D,(E,C));\n(E,(D,C));\n'
+    expect 255 "$work/want" "tree 3, line 4, column 9: unexpected 'J': a label with blanks must be quoted" -- --standard "$work/t.nwk"
+    text '(A,B);\n(C,D)'
+    lines '(A,B);\n'
+    expect 255 "$work/want" "tree 2, line 2, column 6: tree ends without ';'" -- --support - <"$work/t.nwk"
+    text "(A,'B);"
+    expect 255 $none "tree 1, line 1, column 4: unterminated quote" -- --standard "$work/t.nwk"
+    text ' \n\n'
+    expect 255 $none "tree 1, line 3, column 1: no tree in the input" -- --standard "$work/t.nwk"
+    expect 255 $none "tree 1, line 1, column 1: no tree in the input" -- --standard /dev/null ;;
+std_write_fails)
+    "$prog" --standard "$src/examples/sample.nwk" >/dev/full 2>"$work/err"
+    status=$?
+    [ "$status" = 255 ] || { echo "status $status, expected 255"; failed=1; }
+    grep -qx 'output not written: No space left on device' "$work/err" || { cat "$work/err"; failed=1; } ;;
+std_deep)
+    # A caterpillar of a million leaves with lengths, nested a million deep;
+    # its first rooting, above L0, turns every node on the way.
+    n=1000000
+    awk -v n=$n 'BEGIN { for (i = 1; i < n; i++) printf "(";
+        printf "L0:1,L1:1)"; for (i = 2; i < n; i++) printf ":1,L%d:1)", i; printf ";\n" }' >"$work/t.nwk"
+    "$prog" --standard "$work/t.nwk" 2>"$work/err" | head -n 1 >"$work/out"
+    status=${PIPESTATUS[0]}
+    [ "$status" = 0 ] || [ "$status" = 141 ] || { echo "status $status"; failed=1; }
+    [ "$(head -c 23 "$work/out")" = '(L0:0.5,(L1:1,(L2:1,(L3' ] && grep -qF ',L999999:2):1):1)' "$work/out" && [ "$(tail -c 9 "$work/out")" = '1):0.5);' ] ||
+        { echo "first rooting differs"; head -c 100 "$work/out"; failed=1; }
+    [ ! -s "$work/err" ] || { cat "$work/err"; failed=1; } ;;
+std_stream)
+    # A pipe whose writer stays open after the first tree: its rootings come
+    # out before the input ends.
+    mkfifo "$work/pipe"
+    (printf '(A,(B,C));\n'; exec sleep 3) >"$work/pipe" &
+    timeout 1 "$prog" --standard "$work/pipe" >"$work/out"
+    lines '(A,(B,C));\n(B,(C,A));\n(C,(B,A));\n'
+    cmp -s "$work/out" "$work/want" || { echo "nothing came out before the input ended"; failed=1; }
+    kill $! 2>/dev/null ;;
 *)
     echo "no case $case"; exit 2 ;;
 esac

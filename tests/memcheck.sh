@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # valgrind memcheck of the program on the sample tree and on a random tree of
-# 10,000 leaves: any error or any block not freed fails. The program must be
-# linked dynamically, for valgrind to see its allocations.
+# 10,000 leaves, in both modes, and in the standard mode on a tree with
+# lengths and supports, on several trees and on a malformed one: any error or
+# any block not freed fails. The program must be linked dynamically, for
+# valgrind to see its allocations.
 # Usage: memcheck.sh BUILD-DIR (with quorlen and treegen built in it).
 set -euo pipefail
 build=$1
@@ -9,8 +11,21 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/treegen" random 10000 1 >"$work/random-10000.nwk"
-for tree in "$src/examples/sample.nwk" "$work/random-10000.nwk"; do
+"$build/treegen" --lengths random 1000 2 >"$work/lengths-1000.nwk"
+printf '(A:1,(B,C)90:2);\n[&R] (D,E,(F,G));\n' >"$work/several.nwk"
+printf '(A,B);\n(C,(D' >"$work/malformed.nwk"
+memcheck() {
+    local status=0
     valgrind -q --error-exitcode=1 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
-        "$build/quorlen" "$tree" >/dev/null
-    echo "memcheck: no errors, no leaks: $(basename "$tree")"
+        "$build/quorlen" "$@" >/dev/null || status=$?
+    # 255 is the program's own error, expected of a malformed input.
+    [ "$status" = 0 ] || [ "$status" = 255 ] || exit 1
+    echo "memcheck: no errors, no leaks: $*"
+}
+for tree in "$src/examples/sample.nwk" "$work/random-10000.nwk"; do
+    memcheck "$tree"
+    memcheck --standard "$tree"
 done
+memcheck --support "$work/lengths-1000.nwk"
+memcheck --standard "$work/several.nwk"
+memcheck --standard "$work/malformed.nwk" 2>/dev/null

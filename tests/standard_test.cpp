@@ -44,10 +44,18 @@ TEST(Decimal, HalvesAndSumsAreExactInTheirShortestForm) {
         {"+1.", "999.999", "0.5", "1000.999"},
         {"1e16", "1", "5000000000000000", "1.0000000000000001e+16"},
         {"1e9999", "1e-9999", "5e+9998", ""},
+        {"0.0002", "0.00001", "0.0001", "0.00021"},
+        {"0.0001", "0.00002", "5e-05", "0.00012"},
+        {"99999999999999999", "1", "4.99999999999999995e+16", "1e+17"},
+        {"19999999999999999.8", "0.2", "9999999999999999.9", "2e+16"},
+        {"000.000", "0001.50", "0", "1.5"},
     };
     for (const row& r : rows) {
         const decimal a = number(r.a), b = number(r.b);
         EXPECT_EQ(written(half(a)), r.half_a) << r.a;
+        std::string quick;
+        write_half(r.a, quick);
+        EXPECT_EQ(quick, r.half_a) << r.a;
         if (!r.sum.empty()) {
             EXPECT_EQ(written(add(a, b)), r.sum) << r.a << " + " << r.b;
         }

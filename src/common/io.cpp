@@ -1,5 +1,6 @@
 #include "common/io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,15 +37,28 @@ bool put(std::string_view s, std::FILE* out) {
     return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
 }
 
+char* line_writer::room(std::size_t n) {
+    if (used + n > capacity) {
+        // Not zeroed: a line is written before it is read.
+        const std::size_t grown = std::max(2 * capacity, used + n);
+        std::unique_ptr<char[]> bigger(new char[grown]);
+        if (used) std::memcpy(bigger.get(), buffer.get(), used);
+        buffer = std::move(bigger);
+        capacity = grown;
+    }
+    return buffer.get() + used;
+}
+
 void line_writer::end_line() {
-    pending += '\n';
-    complete = pending.size();
+    *room(1) = '\n';
+    complete = ++used;
     if (complete >= block) flush();
 }
 
 bool line_writer::flush() {
-    if (written && complete > 0) written = put(std::string_view(pending).substr(0, complete), out);
-    pending.erase(0, complete);
+    if (written && complete > 0) written = put(std::string_view(buffer.get(), complete), out);
+    std::memmove(buffer.get(), buffer.get() + complete, used - complete);
+    used -= complete;
     complete = 0;
     return written;
 }

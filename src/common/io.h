@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,18 +31,22 @@ bool put(std::string_view s, std::FILE* out);
 class line_writer {
 public:
     explicit line_writer(std::FILE* out) : out(out) {}
-    // Where the next line is built; end it with end_line().
-    std::string& line() { return pending; }
+    // Room for n more bytes of the line being built: write them there, then
+    // say where they end with wrote().
+    char* room(std::size_t n);
+    void wrote(const char* end) { used = static_cast<std::size_t>(end - buffer.get()); }
     void end_line();
     // Writes every line gathered so far. False iff any write has failed.
     bool flush();
     bool ok() const { return written; }
 
 private:
-    static constexpr std::size_t block = 1 << 16;
+    static constexpr std::size_t block = 1 << 20;
     std::FILE* out;
-    std::string pending;  // whole lines, then the one being built
-    std::size_t complete = 0;  // how much of pending is whole lines
+    std::unique_ptr<char[]> buffer;  // whole lines, then the one being built
+    std::size_t capacity = 0;
+    std::size_t used = 0;      // how much of buffer is written
+    std::size_t complete = 0;  // how much of that is whole lines
     bool written = true;
 };
 

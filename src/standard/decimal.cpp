@@ -147,4 +147,79 @@ void write_decimal(const decimal& a, std::string& out) {
     out += p;
 }
 
+// Plain numbers are digits with at most one point, no sign and no exponent,
+// and too short for any power of ten out of range.
+namespace {
+
+bool plain(std::string_view text) {
+    if (text.empty() || text.size() > static_cast<std::size_t>(max_exponent)) return false;
+    bool point = false, digit = false;
+    for (char c : text) {
+        if (is_digit(c)) {
+            digit = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digit;
+}
+
+}  // namespace
+
+length_fault check_length(std::string_view text) {
+    if (plain(text)) return length_fault::none;
+    decimal d;
+    return parse_decimal(text, d);
+}
+
+void write_half(std::string_view text, std::string& out) {
+    if (!plain(text) || text.size() > 60) {
+        decimal d;
+        parse_decimal(text, d);
+        write_decimal(half(d), out);
+        return;
+    }
+    // Long division by 2, digit by digit; a last odd digit adds a 5.
+    char digits[64];
+    std::size_t n = 0, point = text.size();
+    int carry = 0;
+    for (char c : text) {
+        if (c == '.') {
+            point = n;
+            continue;
+        }
+        const int d = carry * 10 + (c - '0');
+        digits[n++] = static_cast<char>('0' + d / 2);
+        carry = d % 2;
+    }
+    if (point == text.size()) point = n;
+    if (carry) digits[n++] = '5';
+    // Positional, when write_decimal would write it so: below 10^16, and
+    // 0.0001 or more.
+    std::size_t first = 0;
+    while (first < n && digits[first] == '0') ++first;
+    while (n > point && digits[n - 1] == '0') --n;
+    if (first == n) {
+        out += '0';
+        return;
+    }
+    if (point > first ? point - first > 16 : first - point > 3) {
+        decimal d;
+        parse_decimal(text, d);
+        write_decimal(half(d), out);
+        return;
+    }
+    if (first < point) {
+        out.append(digits + first, point - first);
+    } else {
+        out += '0';
+    }
+    if (n > point) {
+        out += '.';
+        out.append(digits + point, n - point);
+    }
+}
+
 }  // namespace quorlen::standard

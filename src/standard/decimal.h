@@ -28,6 +28,9 @@ enum class length_fault { none, not_a_number, out_of_range };
 // optional exponent: "1", "-0.01", ".5", "1e-05", "2.5E+3".
 length_fault parse_decimal(std::string_view text, decimal& out);
 
+// The same verdict as parse_decimal, sooner for plain numbers.
+length_fault check_length(std::string_view text);
+
 decimal add(const decimal& a, const decimal& b);
 decimal half(const decimal& a);
 
@@ -35,5 +38,9 @@ decimal half(const decimal& a);
 // in exponent notation beyond (a signed exponent of at least two digits, as
 // C, R and Python write it): 0.05, 4.5, 9, 0.0005, 5e-05, 1e+16.
 void write_decimal(const decimal& a, std::string& out);
+
+// Appends half the length written as text (which parse_decimal accepts), as
+// write_decimal would write it; sooner for plain numbers.
+void write_half(std::string_view text, std::string& out);
 
 }  // namespace quorlen::standard

@@ -15,8 +15,16 @@ namespace {
 constexpr std::size_t longest_text = 0xF0000000u;
 
 bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-// A character of an unquoted label, or of a length.
-bool is_plain(int c) { return c >= 0 && !is_blank(c) && !std::strchr("()[]':;,", c); }
+// A character of an unquoted label, or of a length; -1, the end, is none.
+bool is_plain(int c) {
+    switch (c) {
+    case -1: case ' ': case '\t': case '\r': case '\n':
+    case '(': case ')': case '[': case ']': case '\'': case ':': case ';': case ',':
+        return false;
+    default:
+        return true;
+    }
+}
 
 std::string shown(int c) {
     if (c >= 0x21 && c < 0x7f) return std::string("'") + static_cast<char>(c) + "'";
@@ -68,6 +76,18 @@ void reader::advance() {
     }
 }
 
+// Copies a run of the characters of unquoted labels and lengths into the
+// text, a buffer's worth at a time; none of them ends a line.
+void reader::copy_plain(tree& t) {
+    while (is_plain(peek())) {
+        std::size_t end = at;
+        while (end < filled && is_plain(static_cast<unsigned char>(data[end]))) ++end;
+        t.text.append(data + at, end - at);
+        column += end - at;
+        at = end;
+    }
+}
+
 void reader::skip_blanks() {
     while (is_blank(peek())) advance();
 }
@@ -95,10 +115,7 @@ bool reader::read_comments(tree& t) {
 // Copies an unquoted label, or a quoted one with its quotes, into the text.
 bool reader::read_label(tree& t) {
     if (peek() != '\'') {
-        while (is_plain(peek())) {
-            t.text += static_cast<char>(peek());
-            advance();
-        }
+        copy_plain(t);
         return true;
     }
     const std::size_t from_line = line, from_column = column;
@@ -132,12 +149,8 @@ bool reader::read_annotation(tree& t, node& v) {
         advance();
         skip_blanks();
         const std::size_t from_line = line, from_column = column;
-        while (is_plain(peek())) {
-            t.text += static_cast<char>(peek());
-            advance();
-        }
-        decimal length;
-        switch (parse_decimal(std::string_view(t.text).substr(v.colon + 1), length)) {
+        copy_plain(t);
+        switch (check_length(std::string_view(t.text).substr(v.colon + 1))) {
         case length_fault::none: break;
         case length_fault::not_a_number: return fail(from_line, from_column, "length is not a number"), false;
         case length_fault::out_of_range: return fail(from_line, from_column, "length out of range"), false;

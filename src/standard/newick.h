@@ -91,6 +91,7 @@ private:
     void advance();
     bool fill();
     void skip_blanks();
+    void copy_plain(tree& t);
     result fail(std::size_t line, std::size_t column, std::string what);
     result fail_here(std::string what) { return fail(line, column, std::move(what)); }
     result unexpected(bool after_blank_in_label);

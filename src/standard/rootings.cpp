@@ -1,5 +1,7 @@
 #include "standard/rootings.h"
 
+#include <cstring>
+
 #include "standard/decimal.h"
 
 namespace quorlen::standard {
@@ -20,6 +22,12 @@ decimal read_length(std::string_view text) {
     decimal d;
     parse_decimal(text, d);  // the reader let only numbers through
     return d;
+}
+
+// Copies s to p; returns where the copy ends.
+inline char* put(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
 }
 
 }  // namespace
@@ -53,45 +61,73 @@ std::string_view rootings::support_of(node_ref n) const {
     return t.label(n);
 }
 
+std::size_t rootings::longest() const {
+    // Every piece of a rooting is a piece of the text, and none but the
+    // chosen branch's halves, supports and merged length stands twice.
+    constexpr std::size_t longest_length = 2 * max_exponent + 64;
+    return 2 * t.text.size() + 2 * merged.size() + 2 * longest_length + 8;
+}
+
 // n's annotation with another label and length; its comments as read.
-void rootings::annotate(node_ref n, std::string_view label, std::string_view length, std::string& out) const {
+// Empty parts are skipped, and the label and comments copied in one piece
+// where they can be: lines are made of many small pieces.
+char* rootings::annotate(node_ref n, std::string_view label, std::string_view length, char* p) const {
     const node& v = t.nodes[n];
-    out += label;
-    out += t.span(v.label_end, v.colon);
-    out += length;
-    out += t.span(v.length_end, v.end);
+    if (label.data() == t.text.data() + v.label_at() && label.size() == v.label_end - v.label_at()) {
+        p = put(p, t.span(v.label_at(), v.colon));
+    } else {
+        p = put(p, label);
+        p = put(p, t.span(v.label_end, v.colon));
+    }
+    p = put(p, length);
+    return put(p, t.span(v.length_end, v.end));
 }
 
 // n's text as read, but for its label and length.
-void rootings::write_node(node_ref n, std::string_view label, std::string_view length, std::string& out) const {
-    out += t.span(t.nodes[n].start, t.nodes[n].label_at());
-    annotate(n, label, length, out);
+char* rootings::write_node(node_ref n, std::string_view label, std::string_view length, char* p) const {
+    p = put(p, t.span(t.nodes[n].start, t.nodes[n].label_at()));
+    return annotate(n, label, length, p);
 }
 
-// The text of n's children but one, in their order, separated by ",": what
-// stands before that one's text, and what after.
-void rootings::write_children_but(node_ref n, node_ref but, std::string& out) const {
+// "(" and the text of n's children but one, in their order, separated by
+// ",": what stands before that one's text, and what after.
+char* rootings::open_children_but(node_ref n, node_ref but, char* p) const {
     const node &v = t.nodes[n], &b = t.nodes[but];
     const bool before = b.start > v.start + 1, after = b.end < v.close;
-    if (before) out += t.span(v.start + 1, b.start - 1);
-    if (before && after) out += ',';
-    if (after) out += t.span(b.end + 1, v.close);
+    if (before) {
+        p = put(p, t.span(v.start, b.start - 1));  // from the "(" on
+        if (after) p = put(p, t.span(b.end, v.close));  // from the "," on
+    } else {
+        *p++ = '(';
+        if (after) p = put(p, t.span(b.end + 1, v.close));
+    }
+    return p;
 }
 
 void rootings::write(node_ref chosen, std::string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + longest());
+    out.resize(static_cast<std::size_t>(write(chosen, out.data() + at) - out.data()));
+}
+
+char* rootings::write(node_ref chosen, char* p) {
     const node_ref root = 0;
     const bool at_root = dissolved && t.nodes[chosen].parent == root;
     std::string_view support = at_root ? merged_support : support_of(chosen);
     if (at_root) {
         half_length = merged_half;
     } else {
-        half_length = written_length(t.nodes[chosen].has_length(), half(read_length(t.length(chosen))));
+        half_length.clear();
+        if (t.nodes[chosen].has_length()) {
+            half_length += ':';
+            write_half(t.length(chosen), half_length);
+        }
     }
 
-    out += t.span(0, t.leading);
-    out += '(';
-    write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), half_length, out);
-    out += ',';
+    p = put(p, t.span(0, t.leading));
+    *p++ = '(';
+    p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), half_length, p);
+    *p++ = ',';
     // Up the old rooting: each node's former parent becomes its last child.
     steps.clear();
     std::string_view length = half_length;
@@ -101,33 +137,33 @@ void rootings::write(node_ref chosen, std::string& out) {
             // The old root's other child ends the way, on the merged branch.
             const node_ref other = x == first ? second : first;
             const bool relabel = supports && !t.nodes[other].is_leaf();
-            write_node(other, relabel ? merged_support : t.label(other), x == chosen ? half_length : merged, out);
+            p = write_node(other, relabel ? merged_support : t.label(other), x == chosen ? half_length : merged, p);
             break;
         }
         const bool parens = !(y == root && t.nodes[y].children == 1);
-        if (parens) out += '(';
-        write_children_but(y, x, out);
+        if (parens) p = open_children_but(y, x, p);
         steps.push_back({y, length, support, parens});
         if (y == root) break;
-        if (t.nodes[y].children > 1) out += ',';
+        if (t.nodes[y].children > 1) *p++ = ',';
         length = t.span(t.nodes[y].colon, t.nodes[y].length_end);
         support = support_of(y);
         x = y;
     }
     for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
-        if (s->parens) out += ')';
+        if (s->parens) *p++ = ')';
         if (s->n == root) {
             // The root's label and comments stay with the root. A root of one
             // child is now a leaf, which has no support to show.
-            if (supports && s->parens) out += s->support;
-            out += s->length;
+            if (supports && s->parens) p = put(p, s->support);
+            p = put(p, s->length);
         } else {
-            annotate(s->n, supports ? s->support : t.label(s->n), s->length, out);
+            p = annotate(s->n, supports ? s->support : t.label(s->n), s->length, p);
         }
     }
-    out += ')';
-    out += t.span(t.nodes[root].label_at(), t.nodes[root].end);
-    out += ';';
+    *p++ = ')';
+    p = put(p, t.span(t.nodes[root].label_at(), t.nodes[root].end));
+    *p++ = ';';
+    return p;
 }
 
 }  // namespace quorlen::standard

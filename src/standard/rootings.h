@@ -24,7 +24,12 @@ public:
     // branch is its first child's.
     const std::vector<node_ref>& chosen() const { return nodes; }
 
-    // Appends the tree rooted in the middle of the branch above n, with its ";".
+    // The most bytes a rooting takes.
+    std::size_t longest() const;
+    // Writes the tree rooted in the middle of the branch above n, with its
+    // ";", to p, which has room for longest() bytes; returns its end.
+    char* write(node_ref n, char* p);
+    // The same, appended to out.
     void write(node_ref n, std::string& out);
 
 private:
@@ -36,9 +41,9 @@ private:
         std::string_view support;  // of that branch
         bool parens;
     };
-    void annotate(node_ref n, std::string_view label, std::string_view length, std::string& out) const;
-    void write_node(node_ref n, std::string_view label, std::string_view length, std::string& out) const;
-    void write_children_but(node_ref n, node_ref but, std::string& out) const;
+    char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
+    char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
+    char* open_children_but(node_ref n, node_ref but, char* p) const;
     std::string_view support_of(node_ref n) const;
 
     const tree& t;

@@ -17,7 +17,7 @@ int run_standard(const char* path, standard::internal_labels labels) {
     while ((got = reader.next(t)) == standard::reader::read) {
         standard::rootings r(t, labels);
         for (standard::node_ref n : r.chosen()) {
-            r.write(n, out.line());
+            out.wrote(r.write(n, out.room(r.longest())));
             out.end_line();
         }
         // A tree's lines are out before the next tree is read.
