@@ -26,7 +26,7 @@ decimal read_length(std::string_view text) {
 
 // Copies s to p; returns where the copy ends.
 inline char* put(char* p, std::string_view s) {
-    std::memcpy(p, s.data(), s.size());
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());  // an empty view may hold no pointer
     return p + s.size();
 }
 
