@@ -1,5 +1,6 @@
 #include "standard/newick.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,16 +16,18 @@ namespace {
 constexpr std::size_t longest_text = 0xF0000000u;
 
 bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-// A character of an unquoted label, or of a length; -1, the end, is none.
-bool is_plain(int c) {
-    switch (c) {
-    case -1: case ' ': case '\t': case '\r': case '\n':
-    case '(': case ')': case '[': case ']': case '\'': case ':': case ';': case ',':
-        return false;
-    default:
-        return true;
+// The characters of unquoted labels and of lengths, by byte.
+struct plain_bytes {
+    bool of[256];
+    constexpr plain_bytes() : of() {
+        for (int c = 0; c < 256; ++c) of[c] = true;
+        for (unsigned char c : std::string_view(" \t\r\n()[]':;,")) of[c] = false;
     }
-}
+};
+constexpr plain_bytes plain_table;
+
+// -1, the end, is none.
+bool is_plain(int c) { return c >= 0 && plain_table.of[c]; }
 
 std::string shown(int c) {
     if (c >= 0x21 && c < 0x7f) return std::string("'") + static_cast<char>(c) + "'";
@@ -81,7 +84,7 @@ void reader::advance() {
 void reader::copy_plain(tree& t) {
     while (is_plain(peek())) {
         std::size_t end = at;
-        while (end < filled && is_plain(static_cast<unsigned char>(data[end]))) ++end;
+        while (end < filled && plain_table.of[static_cast<unsigned char>(data[end])]) ++end;
         t.text.append(data + at, end - at);
         column += end - at;
         at = end;
@@ -190,9 +193,10 @@ reader::result reader::next(tree& t) {
     if (!read_comments(t)) return failed;
     t.leading = static_cast<std::uint32_t>(t.text.size());
 
-    struct open_group {
+    struct open_group {  // and where its "(" stands, for an error
         node_ref n;
-        std::size_t line, column;
+        std::uint32_t line;  // at most UINT32_MAX
+        std::uint64_t column;
     };
     std::vector<open_group> open;
     auto add_node = [&]() {
@@ -209,7 +213,7 @@ reader::result reader::next(tree& t) {
         // A node starts here.
         skip_blanks();
         if (peek() == '(') {
-            open.push_back({add_node(), line, column});
+            open.push_back({add_node(), static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), column});
             t.text += '(';
             advance();
             continue;

@@ -113,7 +113,7 @@ void rootings::write(node_ref chosen, std::string& out) {
 char* rootings::write(node_ref chosen, char* p) {
     const node_ref root = 0;
     const bool at_root = dissolved && t.nodes[chosen].parent == root;
-    std::string_view support = at_root ? merged_support : support_of(chosen);
+    const std::string_view support = at_root ? merged_support : support_of(chosen);
     if (at_root) {
         half_length = merged_half;
     } else {
@@ -128,9 +128,9 @@ char* rootings::write(node_ref chosen, char* p) {
     *p++ = '(';
     p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), half_length, p);
     *p++ = ',';
-    // Up the old rooting: each node's former parent becomes its last child.
-    steps.clear();
-    std::string_view length = half_length;
+    // Up the old rooting: each node's former parent becomes its last child,
+    // "(" its other children "," and then the former parent.
+    path.assign(1, chosen);
     for (node_ref x = chosen;;) {
         const node_ref y = t.nodes[x].parent;
         if (y == root && dissolved) {
@@ -140,24 +140,31 @@ char* rootings::write(node_ref chosen, char* p) {
             p = write_node(other, relabel ? merged_support : t.label(other), x == chosen ? half_length : merged, p);
             break;
         }
-        const bool parens = !(y == root && t.nodes[y].children == 1);
-        if (parens) p = open_children_but(y, x, p);
-        steps.push_back({y, length, support, parens});
+        path.push_back(y);
+        if (y == root && t.nodes[y].children == 1) break;  // a leaf now: no children
+        p = open_children_but(y, x, p);
         if (y == root) break;
         if (t.nodes[y].children > 1) *p++ = ',';
-        length = t.span(t.nodes[y].colon, t.nodes[y].length_end);
-        support = support_of(y);
         x = y;
     }
-    for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
-        if (s->parens) *p++ = ')';
-        if (s->n == root) {
-            // The root's label and comments stay with the root. A root of one
-            // child is now a leaf, which has no support to show.
-            if (supports && s->parens) p = put(p, s->support);
-            p = put(p, s->length);
+    // Back down: ")" and each node's annotation, with the length of the
+    // branch it now hangs from, its former child's, and with supports that
+    // branch's support.
+    for (std::size_t i = path.size() - 1; i > 0; --i) {
+        const node_ref y = path[i], x = path[i - 1];
+        const std::string_view length = x == chosen ? half_length : t.span(t.nodes[x].colon, t.nodes[x].length_end);
+        const std::string_view branch_support = x == chosen ? support : support_of(x);
+        if (y != root) {
+            *p++ = ')';
+            p = annotate(y, supports ? branch_support : t.label(y), length, p);
+        } else if (t.nodes[y].children == 1) {
+            // A root of one child is now a leaf, with no support to show.
+            p = put(p, length);
         } else {
-            p = annotate(s->n, supports ? s->support : t.label(s->n), s->length, p);
+            // The root's label and comments stay with the root.
+            *p++ = ')';
+            if (supports) p = put(p, branch_support);
+            p = put(p, length);
         }
     }
     *p++ = ')';

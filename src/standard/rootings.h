@@ -33,14 +33,6 @@ public:
     void write(node_ref n, std::string& out);
 
 private:
-    // One node on the way from the chosen branch to the old root, written as
-    // "(" its other children, the next node ")" and then its annotation.
-    struct step {
-        node_ref n;
-        std::string_view length;   // of the branch it now hangs from, with ":"
-        std::string_view support;  // of that branch
-        bool parens;
-    };
     char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* open_children_but(node_ref n, node_ref but, char* p) const;
@@ -56,7 +48,9 @@ private:
     std::string merged, merged_half;  // ":" and the length, or empty
     std::string_view merged_support;
     std::string half_length;  // the chosen branch's half, ":" and the length, or empty
-    std::vector<step> steps;
+    // The chosen node and the nodes above it up to the old root (or to the
+    // old root's child, where the root is dissolved).
+    std::vector<node_ref> path;
 };
 
 }  // namespace quorlen::standard
