@@ -100,7 +100,7 @@ private:
     bool read_annotation(tree& t, node& v);
 
     int fd = -1;
-    char buffer[1 << 16];
+    char buffer[1 << 16] = {};
     const char* data = buffer;  // the bytes read and not yet taken: data[at, filled)
     std::size_t at = 0, filled = 0;
     bool at_end = false, unreadable = false, started = false;
