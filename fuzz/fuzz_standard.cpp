@@ -28,9 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tree t;
     reader::result got;
     while ((got = r.next(t)) == reader::read) {
+        // Distances are the same with either kind of label: checked once.
         const bool small = t.nodes.size() <= 32;
         for (internal_labels kind : {internal_labels::names, internal_labels::supports}) {
-            const std::string fault = testing::check_rootings(t, kind, small);
+            const std::string fault = testing::check_rootings(t, kind, small && kind == internal_labels::names);
             require(fault.empty(), fault);
         }
     }

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -28,20 +30,24 @@ inline std::string read_one(std::string_view text, tree& t) {
     return r.error().message();
 }
 
-// One branch of the unrooted tree: the leaves on each side (the smaller
-// set first), its length, its support, and what
-// stands at each end: a leaf's label, an internal node's name (with names),
-// and the node's comments.
-// A multiset of leaf labels, as the sum of a random number for each: equal
-// sets have equal sums, and unequal ones all but never do.
-using leaf_set = std::uint64_t;
-inline leaf_set leaf_value(int id) {
-    std::uint64_t z = static_cast<std::uint64_t>(id) + 0x9E3779B97F4A7C15u;  // splitmix64
+// A number for a value: splitmix64.
+inline std::uint64_t scramble(std::uint64_t z) {
+    z += 0x9E3779B97F4A7C15u;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
     return z ^ (z >> 31);
 }
-using branch = std::tuple<leaf_set, leaf_set, std::string, std::string, std::string, std::string>;
+inline std::uint64_t scramble(std::string_view s) { return scramble(std::hash<std::string_view>{}(s)); }
+
+// A multiset of leaf labels, as the sum of a number for each: equal sets
+// have equal sums, and unequal ones all but never do.
+using leaf_set = std::uint64_t;
+
+// One branch of the unrooted tree: the leaves on each side (the smaller set
+// first), and a number for the rest of it: its length, its support, and what
+// stands at each end (a leaf's label, an internal node's name with names,
+// and the node's comments).
+using branch = std::tuple<leaf_set, leaf_set, std::uint64_t>;
 
 // Numbers for the labels of the leaves of t, and for "", the name of a root
 // of one child.
@@ -54,19 +60,18 @@ inline std::map<std::string, int> leaf_numbers(const tree& t) {
     return ids;
 }
 
-// The leaves below each node, sorted. A root with one child is a leaf of the
-// unrooted tree, with no label of its own.
-// A label unknown to ids counts as -1.
+// The leaves below each node. A root with one child is a leaf of the
+// unrooted tree, with no label of its own. A label unknown to ids counts -1.
 inline std::vector<leaf_set> leaves_below(const tree& t, const std::map<std::string, int>& ids) {
     std::vector<leaf_set> below(t.nodes.size(), 0);
     for (node_ref n : t.post_order) {
         if (t.nodes[n].is_leaf()) {
             const auto id = ids.find(std::string(t.label(n)));
-            below[n] = leaf_value(id == ids.end() ? -1 : id->second);
+            below[n] = scramble(static_cast<std::uint64_t>(id == ids.end() ? -1 : id->second));
         }
         if (t.nodes[n].parent != none) below[t.nodes[n].parent] += below[n];
     }
-    if (t.nodes[0].children == 1) below[0] += leaf_value(ids.at(""));
+    if (t.nodes[0].children == 1) below[0] += scramble(static_cast<std::uint64_t>(ids.at("")));
     return below;
 }
 
@@ -117,11 +122,12 @@ inline std::vector<branch> unrooted(const tree& t, internal_labels kind, const s
             write_decimal(length, written);
         }
         leaf_set side = below[n];
-        if (rest < side || (rest == side && upper < lower)) {
+        std::uint64_t low = scramble(lower), high = scramble(upper);
+        if (rest < side || (rest == side && high < low)) {
             std::swap(rest, side);
-            std::swap(upper, lower);
+            std::swap(low, high);
         }
-        out.emplace_back(side, rest, written, strength, lower, upper);
+        out.emplace_back(side, rest, scramble(written) ^ scramble(scramble(strength) + 1) ^ scramble(low + 2) ^ scramble(high + 3));
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -129,9 +135,9 @@ inline std::vector<branch> unrooted(const tree& t, internal_labels kind, const s
 
 // Every leaf-to-leaf distance, the sum of the lengths between them (a missing
 // length counts 0), in floating point, with the sum of their magnitudes for
-// a tolerance; by pairs of labels, sorted.
-using distance = std::tuple<std::string, std::string, double, double>;
-inline std::vector<distance> distances(const tree& t) {
+// a tolerance; by pairs of leaf numbers, sorted.
+using distance = std::tuple<int, int, double, double>;
+inline std::vector<distance> distances(const tree& t, const std::map<std::string, int>& ids) {
     const std::size_t count = t.nodes.size();
     std::vector<double> length(count, 0);
     std::vector<std::size_t> level(count, 0);
@@ -139,14 +145,17 @@ inline std::vector<distance> distances(const tree& t) {
         if (t.nodes[n].has_length()) length[n] = std::strtod(std::string(t.length(n)).c_str(), nullptr);
         level[n] = level[t.nodes[n].parent] + 1;
     }
-    std::vector<node_ref> leaves;
-    for (node_ref n = 0; n < count; ++n)
-        if (t.nodes[n].is_leaf() || (n == 0 && t.nodes[n].children == 1)) leaves.push_back(n);
-    auto name = [&](node_ref leaf) { return leaf == 0 ? std::string() : std::string(t.label(leaf)); };
+    std::vector<std::pair<node_ref, int>> leaves;  // and their numbers
+    for (node_ref n = 0; n < count; ++n) {
+        if (n == 0 && t.nodes[n].children == 1) leaves.emplace_back(n, ids.at(""));
+        if (!t.nodes[n].is_leaf()) continue;
+        const auto id = ids.find(std::string(t.label(n)));
+        leaves.emplace_back(n, id == ids.end() ? -1 : id->second);
+    }
     std::vector<distance> out;
     for (std::size_t i = 0; i < leaves.size(); ++i) {
         for (std::size_t j = i + 1; j < leaves.size(); ++j) {
-            node_ref a = leaves[i], b = leaves[j];
+            node_ref a = leaves[i].first, b = leaves[j].first;
             double sum = 0, scale = 0;
             auto climb = [&](node_ref& x) {
                 sum += length[x];
@@ -156,9 +165,8 @@ inline std::vector<distance> distances(const tree& t) {
             while (level[a] > level[b]) climb(a);
             while (level[b] > level[a]) climb(b);
             while (a != b) climb(a), climb(b);
-            std::string x = name(leaves[i]), y = name(leaves[j]);
-            if (y < x) std::swap(x, y);
-            out.emplace_back(x, y, sum, scale);
+            out.emplace_back(std::min(leaves[i].second, leaves[j].second),
+                             std::max(leaves[i].second, leaves[j].second), sum, scale);
         }
     }
     std::sort(out.begin(), out.end());
@@ -187,7 +195,7 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
     const std::map<std::string, int> ids = leaf_numbers(t);
     const std::vector<branch> as_read = unrooted(t, kind, ids);
     const std::vector<leaf_set> below = leaves_below(t, ids);
-    const auto read_distances = with_distances ? distances(t) : decltype(distances(t)){};
+    const std::vector<distance> read_distances = with_distances ? distances(t, ids) : std::vector<distance>{};
     rootings r(t, kind);
     if (r.chosen().size() != as_read.size())
         return std::to_string(r.chosen().size()) + " rootings for " + std::to_string(as_read.size()) + " branches";
@@ -206,7 +214,7 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         if (back.length(1) != back.length(second)) return where + "the root is not in the middle of its branch";
         if (leaves_below(back, ids)[1] != below[n]) return where + "not rooted above the chosen node";
         if (unrooted(back, kind, ids) != as_read) return where + "another unrooted tree";
-        if (with_distances && !same_distances(distances(back), read_distances)) return where + "other distances";
+        if (with_distances && !same_distances(distances(back, ids), read_distances)) return where + "other distances";
     }
     return "";
 }

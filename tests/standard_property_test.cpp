@@ -54,7 +54,7 @@ TEST(StandardProperty, EveryRootingKeepsTheUnrootedTree) {
         tree t;
         ASSERT_EQ(testing::read_one(text, t), "") << text;
         for (internal_labels kind : {internal_labels::names, internal_labels::supports})
-            ASSERT_EQ(testing::check_rootings(t, kind, leaves <= 40), "") << text;
+            ASSERT_EQ(testing::check_rootings(t, kind, leaves <= 40 && kind == internal_labels::names), "") << text;
     }
 }
 

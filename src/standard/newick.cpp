@@ -53,7 +53,7 @@ std::string read_error::message() const {
 bool reader::fill() {
     if (at_end) return false;
     ssize_t n;
-    do n = ::read(fd, buffer, sizeof buffer);
+    do n = ::read(fd, buffer.get(), block);
     while (n < 0 && errno == EINTR);
     if (n <= 0) {
         at_end = true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,7 +74,7 @@ class reader {
 public:
     // From a file descriptor, read as the trees are wanted, so that a pipe
     // gives each tree as soon as it is written.
-    explicit reader(int fd) : fd(fd) {}
+    explicit reader(int fd) : fd(fd), buffer(new char[block]), data(buffer.get()) {}
     // From bytes in memory.
     explicit reader(std::string_view bytes)
         : data(bytes.data()), filled(bytes.size()), at_end(true) {}
@@ -99,9 +100,10 @@ private:
     bool read_label(tree& t);
     bool read_annotation(tree& t, node& v);
 
+    static constexpr std::size_t block = 1 << 16;
     int fd = -1;
-    char buffer[1 << 16] = {};
-    const char* data = buffer;  // the bytes read and not yet taken: data[at, filled)
+    std::unique_ptr<char[]> buffer;  // what is read from fd, a block at a time
+    const char* data = nullptr;  // the bytes read and not yet taken: data[at, filled)
     std::size_t at = 0, filled = 0;
     bool at_end = false, unreadable = false, started = false;
     std::size_t line = 1, column = 1;

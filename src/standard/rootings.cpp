@@ -105,9 +105,8 @@ char* rootings::open_children_but(node_ref n, node_ref but, char* p) const {
 }
 
 void rootings::write(node_ref chosen, std::string& out) {
-    const std::size_t at = out.size();
-    out.resize(at + longest());
-    out.resize(static_cast<std::size_t>(write(chosen, out.data() + at) - out.data()));
+    if (!scratch) scratch.reset(new char[longest()]);
+    out.append(scratch.get(), static_cast<std::size_t>(write(chosen, scratch.get()) - scratch.get()));
 }
 
 char* rootings::write(node_ref chosen, char* p) {

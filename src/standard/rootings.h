@@ -3,6 +3,7 @@
 // and the old root are written afresh, every other subtree is copied whole.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,7 @@ private:
     // The chosen node and the nodes above it up to the old root (or to the
     // old root's child, where the root is dissolved).
     std::vector<node_ref> path;
+    std::unique_ptr<char[]> scratch;  // room for a rooting, for write to a string
 };
 
 }  // namespace quorlen::standard
