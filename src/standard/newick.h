@@ -95,7 +95,6 @@ private:
     void copy_plain(tree& t);
     result fail(std::size_t line, std::size_t column, std::string what);
     result fail_here(std::string what) { return fail(line, column, std::move(what)); }
-    result unexpected(bool after_blank_in_label);
     bool read_comments(tree& t);
     bool read_label(tree& t);
     bool read_annotation(tree& t, node& v);
