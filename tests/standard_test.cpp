@@ -135,6 +135,10 @@ TEST(StandardReader, ErrorsSayWhatAndWhere) {
         {"(A: ,B);", "tree 1, line 1, column 5: length is not a number"},
         {"(A:1.2.3,B);", "tree 1, line 1, column 4: length is not a number"},
         {"(A:1e99999,B);", "tree 1, line 1, column 4: length out of range"},
+        // A rooting would write a length out of range: a half, or a sum.
+        {"((A:1e-9999,B),C);", "tree 1, line 1, column 5: length out of range"},
+        {"(A:1e-9999);", "tree 1, line 1, column 4: length out of range"},
+        {"(A:9e9999,B:9e9999);", "tree 1, line 1, column 13: length out of range"},
         {"(A B,C);", "tree 1, line 1, column 4: unexpected 'B': a label with blanks must be quoted"},
         {"(A,B)C D;", "tree 1, line 1, column 8: unexpected 'D': a label with blanks must be quoted"},
         {"((A,B)C(D));", "tree 1, line 1, column 8: unexpected '('"},

@@ -60,9 +60,12 @@ length_fault parse_decimal(std::string_view text, decimal& out) {
     normalise(out);
     if (out.digits.empty()) return length_fault::none;
     out.negative = negative;
-    const long top = out.exponent + static_cast<long>(out.digits.size()) - 1;
-    if (top > max_exponent || out.exponent < -max_exponent) return length_fault::out_of_range;
-    return length_fault::none;
+    return in_range(out) ? length_fault::none : length_fault::out_of_range;
+}
+
+bool in_range(const decimal& a) {
+    const long top = a.exponent + static_cast<long>(a.digits.size()) - 1;
+    return a.digits.empty() || (top <= max_exponent && a.exponent >= -max_exponent);
 }
 
 decimal add(const decimal& a, const decimal& b) {
@@ -148,11 +151,12 @@ void write_decimal(const decimal& a, std::string& out) {
 }
 
 // Plain numbers are digits with at most one point, no sign and no exponent,
-// and too short for any power of ten out of range.
+// too short for any digit of theirs, of their halves, or of sums of two of
+// them and their halves, to stand out of range.
 namespace {
 
 bool plain(std::string_view text) {
-    if (text.empty() || text.size() > static_cast<std::size_t>(max_exponent)) return false;
+    if (text.empty() || text.size() > static_cast<std::size_t>(max_exponent) - 8) return false;
     bool point = false, digit = false;
     for (char c : text) {
         if (is_digit(c)) {
@@ -172,6 +176,22 @@ length_fault check_length(std::string_view text) {
     if (plain(text)) return length_fault::none;
     decimal d;
     return parse_decimal(text, d);
+}
+
+bool plain_length(std::string_view text) { return plain(text); }
+
+bool half_in_range(std::string_view text) {
+    decimal d;
+    parse_decimal(text, d);
+    return in_range(half(d));
+}
+
+bool sum_in_range(std::string_view a, std::string_view b) {
+    decimal x, y;
+    parse_decimal(a, x);
+    parse_decimal(b, y);
+    const decimal sum = add(x, y);
+    return in_range(sum) && in_range(half(sum));
 }
 
 void write_half(std::string_view text, std::string& out) {

@@ -2,7 +2,6 @@
 // makes: halves of a branch and the sum of a root's two branches.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,10 +15,11 @@ struct decimal {
     long exponent = 0;
 };
 
-// The largest power of ten a length may have, written or as a result: wide
-// enough for every floating-point format, small enough that no sum grows
-// past the digits written plus this many.
+// Every digit of a length, read or made by a rooting, stands between
+// 10^-max_exponent and 10^max_exponent: room for every floating-point
+// format, and a sum of two lengths has at most 2 × max_exponent + 2 digits.
 inline constexpr long max_exponent = 9999;
+bool in_range(const decimal& a);
 
 enum class length_fault { none, not_a_number, out_of_range };
 
@@ -30,6 +30,15 @@ length_fault parse_decimal(std::string_view text, decimal& out);
 
 // The same verdict as parse_decimal, sooner for plain numbers.
 length_fault check_length(std::string_view text);
+
+// Plain (digits and a point) and short: in range, and so are its half and
+// its sum with another such length, and that sum's half.
+bool plain_length(std::string_view text);
+// Whether a rooting can write half the length (which parse_decimal accepts).
+bool half_in_range(std::string_view text);
+// Whether a rooting can write the sum of two lengths, and its half; an empty
+// one is none.
+bool sum_in_range(std::string_view a, std::string_view b);
 
 decimal add(const decimal& a, const decimal& b);
 decimal half(const decimal& a);

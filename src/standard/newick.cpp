@@ -138,8 +138,9 @@ bool reader::read_label(tree& t) {
 }
 
 // Reads what follows a node's children, or makes a leaf: label, comments,
-// ":" and length, comments.
-bool reader::read_annotation(tree& t, node& v) {
+// ":" and length, comments. The node stands `depth` groups deep.
+bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
+    node& v = t.nodes[n];
     skip_blanks();
     if (!read_label(t)) return false;
     v.label_end = static_cast<std::uint32_t>(t.text.size());
@@ -153,10 +154,20 @@ bool reader::read_annotation(tree& t, node& v) {
         skip_blanks();
         const std::size_t from_line = line, from_column = column;
         copy_plain(t);
-        switch (check_length(std::string_view(t.text).substr(v.colon + 1))) {
+        const std::string_view length = std::string_view(t.text).substr(v.colon + 1);
+        switch (check_length(length)) {
         case length_fault::none: break;
         case length_fault::not_a_number: return fail(from_line, from_column, "length is not a number"), false;
         case length_fault::out_of_range: return fail(from_line, from_column, "length out of range"), false;
+        }
+        // Its half, which its rooting writes, must be in range too. The
+        // root's own length is never halved.
+        if (depth > 0 && !plain_length(length)) {
+            if (depth == 1) {
+                root_lengths.push_back({n, from_line, from_column});
+            } else if (!half_in_range(length)) {
+                return fail(from_line, from_column, "length out of range"), false;
+            }
         }
         v.length_end = static_cast<std::uint32_t>(t.text.size());
         if (!read_comments(t)) return false;
@@ -174,8 +185,26 @@ bool reader::read_annotation(tree& t, node& v) {
     return true;
 }
 
+// The lengths the rootings make of the root's children's: the halves of
+// each, or, for a root of two, their sum and its half.
+bool reader::root_lengths_in_range(const tree& t) {
+    if (root_lengths.empty()) return true;
+    const placed& last = root_lengths.back();
+    if (t.nodes[0].children == 2) {
+        node_ref second = 2;
+        while (t.nodes[second].parent != 0) ++second;
+        if (!sum_in_range(t.length(1), t.length(second)))
+            return fail(last.line, last.column, "length out of range"), false;
+        return true;
+    }
+    for (const placed& p : root_lengths)
+        if (!half_in_range(t.length(p.n))) return fail(p.line, p.column, "length out of range"), false;
+    return true;
+}
+
 reader::result reader::next(tree& t) {
     t.clear();
+    root_lengths.clear();
     if (!started) {
         started = true;
         static const char bom[] = "\xEF\xBB\xBF";
@@ -221,7 +250,7 @@ reader::result reader::next(tree& t) {
         node_ref n = add_node();
         // Then its annotation, and after it what ends the node.
         for (;;) {
-            if (!read_annotation(t, t.nodes[n])) return failed;
+            if (!read_annotation(t, n, open.size())) return failed;
             t.post_order.push_back(n);
             skip_blanks();
             const int c = peek();
@@ -239,6 +268,7 @@ reader::result reader::next(tree& t) {
                 continue;
             }
             if (c == ';' && open.empty()) {
+                if (!root_lengths_in_range(t)) return failed;
                 advance();
                 return read;
             }

@@ -97,7 +97,8 @@ private:
     result fail_here(std::string what) { return fail(line, column, std::move(what)); }
     bool read_comments(tree& t);
     bool read_label(tree& t);
-    bool read_annotation(tree& t, node& v);
+    bool read_annotation(tree& t, node_ref n, std::size_t depth);
+    bool root_lengths_in_range(const tree& t);
 
     static constexpr std::size_t block = 1 << 16;
     int fd = -1;
@@ -108,6 +109,14 @@ private:
     std::size_t line = 1, column = 1;
     std::size_t trees = 0;
     read_error fault;
+    // The lengths of the root's children that are not plain_length, and
+    // where they stand: whether the rootings can halve them, or sum them,
+    // is known once the root's children are counted.
+    struct placed {
+        node_ref n;
+        std::size_t line, column;
+    };
+    std::vector<placed> root_lengths;
 };
 
 }  // namespace quorlen::standard
