@@ -155,17 +155,17 @@ bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
         const std::size_t from_line = line, from_column = column;
         copy_plain(t);
         const std::string_view length = std::string_view(t.text).substr(v.colon + 1);
-        switch (check_length(length)) {
-        case length_fault::none: break;
-        case length_fault::not_a_number: return fail(from_line, from_column, "length is not a number"), false;
-        case length_fault::out_of_range: return fail(from_line, from_column, "length out of range"), false;
-        }
-        // Its half, which its rooting writes, must be in range too. The
-        // root's own length is never halved.
-        if (depth > 0 && !plain_length(length)) {
+        if (!plain_length(length)) {
+            switch (check_length(length)) {
+            case length_fault::none: break;
+            case length_fault::not_a_number: return fail(from_line, from_column, "length is not a number"), false;
+            case length_fault::out_of_range: return fail(from_line, from_column, "length out of range"), false;
+            }
+            // Its half, which its rooting writes, must be in range too. The
+            // root's own length is never halved.
             if (depth == 1) {
                 root_lengths.push_back({n, from_line, from_column});
-            } else if (!half_in_range(length)) {
+            } else if (depth > 1 && !half_in_range(length)) {
                 return fail(from_line, from_column, "length out of range"), false;
             }
         }

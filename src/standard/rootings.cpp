@@ -1,5 +1,6 @@
 #include "standard/rootings.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "standard/decimal.h"
@@ -24,10 +25,30 @@ decimal read_length(std::string_view text) {
     return d;
 }
 
-// Copies s to p; returns where the copy ends.
+// Copies s to p; returns where the copy ends. Most pieces of a line are a
+// few bytes long: those are copied by a pair of fixed-size moves, which may
+// overlap, rather than by a call.
 inline char* put(char* p, std::string_view s) {
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());  // an empty view may hold no pointer
-    return p + s.size();
+    const std::size_t n = s.size();
+    const char* from = s.data();
+    if (n >= 8 && n <= 16) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + n - 8, 8);
+        std::memcpy(p, &head, 8);
+        std::memcpy(p + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + n - 4, 4);
+        std::memcpy(p, &head, 4);
+        std::memcpy(p + n - 4, &tail, 4);
+    } else if (n < 4) {
+        for (std::size_t i = 0; i < n; ++i) p[i] = from[i];
+    } else {
+        std::memcpy(p, from, n);
+    }
+    return p + n;
 }
 
 }  // namespace
@@ -151,6 +172,27 @@ char* rootings::write(node_ref chosen, char* p) {
     // branch's support.
     for (std::size_t i = path.size() - 1; i > 0; --i) {
         const node_ref y = path[i], x = path[i - 1];
+        if (y != root && x != chosen) {
+            // Most of the way, in fewer pieces: x is internal and has its
+            // length as read. With names, ")", y's label and its comments
+            // before the length stand together; with supports, x's label and
+            // length do where no comment stands between them.
+            const node &u = t.nodes[x], &v = t.nodes[y];
+            if (!supports) {
+                p = put(p, t.span(v.close, v.colon));
+                p = put(p, t.span(u.colon, u.length_end));
+            } else if (u.label_end == u.colon && v.label_end == v.colon) {
+                *p++ = ')';
+                p = put(p, t.span(u.close + 1, u.length_end));
+            } else {
+                *p++ = ')';
+                p = put(p, t.label(x));
+                p = put(p, t.span(v.label_end, v.colon));
+                p = put(p, t.span(u.colon, u.length_end));
+            }
+            p = put(p, t.span(v.length_end, v.end));
+            continue;
+        }
         const std::string_view length = x == chosen ? half_length : t.span(t.nodes[x].colon, t.nodes[x].length_end);
         const std::string_view branch_support = x == chosen ? support : support_of(x);
         if (y != root) {
