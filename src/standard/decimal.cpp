@@ -172,12 +172,6 @@ bool plain(std::string_view text) {
 
 }  // namespace
 
-length_fault check_length(std::string_view text) {
-    if (plain(text)) return length_fault::none;
-    decimal d;
-    return parse_decimal(text, d);
-}
-
 bool plain_length(std::string_view text) { return plain(text); }
 
 bool half_in_range(std::string_view text) {

@@ -28,9 +28,6 @@ enum class length_fault { none, not_a_number, out_of_range };
 // optional exponent: "1", "-0.01", ".5", "1e-05", "2.5E+3".
 length_fault parse_decimal(std::string_view text, decimal& out);
 
-// The same verdict as parse_decimal, sooner for plain numbers.
-length_fault check_length(std::string_view text);
-
 // Plain (digits and a point) and short: in range, and so are its half and
 // its sum with another such length, and that sum's half.
 bool plain_length(std::string_view text);

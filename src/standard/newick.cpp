@@ -156,7 +156,8 @@ bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
         copy_plain(t);
         const std::string_view length = std::string_view(t.text).substr(v.colon + 1);
         if (!plain_length(length)) {
-            switch (check_length(length)) {
+            decimal parsed;
+            switch (parse_decimal(length, parsed)) {
             case length_fault::none: break;
             case length_fault::not_a_number: return fail(from_line, from_column, "length is not a number"), false;
             case length_fault::out_of_range: return fail(from_line, from_column, "length out of range"), false;
