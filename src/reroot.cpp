@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common/io.h"
 #include "default/run.h"
+#include "standard/roots/run.h"
 #include "standard/run.h"
 
 #ifndef QUORLEN_VERSION
@@ -20,7 +23,10 @@ constexpr const char usage[] =
 
 constexpr const char help[] =
     "Usage: quorlen [--standard | --support] FILE\n"
-    "Print a phylogenetic tree re-rooted on each of its branches.\n"
+    "       quorlen [--support] --outgroup TAXA [--outgroup TAXA ...] FILE\n"
+    "       quorlen [--support] --midpoint | --minvar [--scores] | --mad [--scores] FILE\n"
+    "Print a phylogenetic tree re-rooted on each of its branches, or rooted\n"
+    "where a method places its root.\n"
     "\n"
     "  FILE        the tree file; - reads standard input\n"
     "  (no option) the first line of FILE, a rooted binary tree with a label on\n"
@@ -33,6 +39,18 @@ constexpr const char help[] =
     "              tree a line; lengths move with their branches\n"
     "  --support   --standard, with internal labels read as support values,\n"
     "              which move with their branches too\n"
+    "  --outgroup TAXA\n"
+    "              one line a tree, rooted in the middle of the branch that\n"
+    "              parts the leaves named in TAXA (comma-separated) from the\n"
+    "              rest; given again, a ranked list: the first that names a\n"
+    "              leaf of the tree is used\n"
+    "  --midpoint  one line a tree, rooted halfway along its longest path\n"
+    "  --minvar    one line a tree, rooted where the root-to-leaf distances\n"
+    "              vary least\n"
+    "  --mad       one line a tree, rooted where the ancestor deviation of\n"
+    "              leaf pairs is least\n"
+    "  --scores    with --minvar or --mad: a table of every branch, its best\n"
+    "              point and score, instead of trees\n"
     "  --          ends the options\n"
     "  --help      print this help\n"
     "  --version   print the version\n"
@@ -42,10 +60,27 @@ constexpr const char help[] =
 
 enum class mode { default_mode, standard, support };
 
+// A comma-separated list of names; false if it or any name is empty.
+bool names(const char* list, std::vector<std::string>& out) {
+    out.clear();
+    const std::string text(list);
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', from);
+        out.push_back(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (out.back().empty()) return false;
+        if (comma == std::string::npos) return true;
+        from = comma + 1;
+    }
+}
+
 int run(int argc, char** argv) {
+    namespace roots = quorlen::standard::roots;
     mode chosen = mode::default_mode;
     const char* path = nullptr;
-    bool options = true, wrong = false;
+    bool options = true, wrong = false, scores = false;
+    int methods = 0;  // how many root-choosing options, an outgroup list counted once
+    roots::options how;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (options && arg[0] == '-' && arg[1] != '\0') {
@@ -59,6 +94,23 @@ int run(int argc, char** argv) {
                 if (chosen == mode::default_mode) chosen = mode::standard;
             } else if (std::strcmp(arg, "--support") == 0) {
                 chosen = mode::support;
+            } else if (std::strcmp(arg, "--outgroup") == 0) {
+                std::vector<std::string> list;
+                if (i + 1 == argc || !names(argv[++i], list)) wrong = true;
+                if (how.outgroups.empty()) methods += 1;
+                how.how = roots::method::outgroup;
+                how.outgroups.push_back(std::move(list));
+            } else if (std::strcmp(arg, "--midpoint") == 0) {
+                how.how = roots::method::midpoint;
+                ++methods;
+            } else if (std::strcmp(arg, "--minvar") == 0) {
+                how.how = roots::method::minvar;
+                ++methods;
+            } else if (std::strcmp(arg, "--mad") == 0) {
+                how.how = roots::method::mad;
+                ++methods;
+            } else if (std::strcmp(arg, "--scores") == 0) {
+                scores = true;
             } else {
                 wrong = true;
             }
@@ -68,10 +120,18 @@ int run(int argc, char** argv) {
             path = arg;
         }
     }
+    if (methods > 1 || (scores && (methods == 0 || (how.how != roots::method::minvar && how.how != roots::method::mad))))
+        wrong = true;
     if (wrong || !path) {
         std::fputs(usage, stdout);
         std::fflush(stdout);
         return quorlen::failure;
+    }
+    if (methods == 1) {
+        how.scores = scores;
+        how.labels = chosen == mode::support ? quorlen::standard::internal_labels::supports
+                                             : quorlen::standard::internal_labels::names;
+        return quorlen::run_roots(path, how);
     }
     switch (chosen) {
     case mode::standard: return quorlen::run_standard(path, quorlen::standard::internal_labels::names);

@@ -130,11 +130,19 @@ void rootings::write(node_ref chosen, std::string& out) {
     out.append(scratch.get(), static_cast<std::size_t>(write(chosen, scratch.get()) - scratch.get()));
 }
 
+void rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, std::string& out) {
+    if (!scratch) scratch.reset(new char[longest()]);
+    char* end = write(chosen, first_length, second_length, scratch.get());
+    out.append(scratch.get(), static_cast<std::size_t>(end - scratch.get()));
+}
+
+std::string_view rootings::branch_length(node_ref n) const {
+    if (dissolved && t.nodes[n].parent == 0) return merged;
+    return t.span(t.nodes[n].colon, t.nodes[n].length_end);
+}
+
 char* rootings::write(node_ref chosen, char* p) {
-    const node_ref root = 0;
-    const bool at_root = dissolved && t.nodes[chosen].parent == root;
-    const std::string_view support = at_root ? merged_support : support_of(chosen);
-    if (at_root) {
+    if (dissolved && t.nodes[chosen].parent == 0) {
         half_length = merged_half;
     } else {
         half_length.clear();
@@ -143,10 +151,17 @@ char* rootings::write(node_ref chosen, char* p) {
             write_half(t.length(chosen), half_length);
         }
     }
+    return write(chosen, half_length, half_length, p);
+}
+
+char* rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) {
+    const node_ref root = 0;
+    const bool at_root = dissolved && t.nodes[chosen].parent == root;
+    const std::string_view support = at_root ? merged_support : support_of(chosen);
 
     p = put(p, t.span(0, t.leading));
     *p++ = '(';
-    p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), half_length, p);
+    p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), first_length, p);
     *p++ = ',';
     // Up the old rooting: each node's former parent becomes its last child,
     // "(" its other children "," and then the former parent.
@@ -157,7 +172,7 @@ char* rootings::write(node_ref chosen, char* p) {
             // The old root's other child ends the way, on the merged branch.
             const node_ref other = x == first ? second : first;
             const bool relabel = supports && !t.nodes[other].is_leaf();
-            p = write_node(other, relabel ? merged_support : t.label(other), x == chosen ? half_length : merged, p);
+            p = write_node(other, relabel ? merged_support : t.label(other), x == chosen ? second_length : merged, p);
             break;
         }
         path.push_back(y);
@@ -193,7 +208,7 @@ char* rootings::write(node_ref chosen, char* p) {
             p = put(p, t.span(v.length_end, v.end));
             continue;
         }
-        const std::string_view length = x == chosen ? half_length : t.span(t.nodes[x].colon, t.nodes[x].length_end);
+        const std::string_view length = x == chosen ? second_length : t.span(t.nodes[x].colon, t.nodes[x].length_end);
         const std::string_view branch_support = x == chosen ? support : support_of(x);
         if (y != root) {
             *p++ = ')';

@@ -32,6 +32,14 @@ public:
     char* write(node_ref n, char* p);
     // The same, appended to out.
     void write(node_ref n, std::string& out);
+    // The tree rooted at another point of the branch above n: the root's
+    // two children, n's side first, take the lengths first and second, each
+    // ":" and a length, or empty; neither longer than 2 * max_exponent + 64.
+    char* write(node_ref n, std::string_view first, std::string_view second, char* p);
+    void write(node_ref n, std::string_view first, std::string_view second, std::string& out);
+    // The length of the branch above n, ":" and the length or empty: as
+    // read, or a two-child root's merged branch.
+    std::string_view branch_length(node_ref n) const;
 
 private:
     char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;

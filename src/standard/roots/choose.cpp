@@ -1,0 +1,139 @@
+#include "standard/roots/choose.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "standard/roots/methods.h"
+
+namespace quorlen::standard::roots {
+
+namespace {
+
+// The shortest decimal that reads back as the same double.
+decimal shortest(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    decimal d;
+    parse_decimal(std::string_view(text, static_cast<std::size_t>(end - text)), d);
+    return d;
+}
+
+decimal minus(const decimal& a, decimal b) {
+    b.negative = !b.digits.empty() && !b.negative;
+    return add(a, b);
+}
+
+bool same(const decimal& a, const decimal& b) {
+    return a.negative == b.negative && a.exponent == b.exponent && a.digits == b.digits;
+}
+
+std::string with_colon(const decimal& d) {
+    std::string out = ":";
+    write_decimal(d, out);
+    return out;
+}
+
+}  // namespace
+
+chooser::chooser(options o) : how(std::move(o)) {}
+
+std::string chooser::choose(const tree& t) {
+    table.clear();
+    branch = none;
+    x = decimal{};
+    middle = false;
+    lines.reset(new rootings(t, how.labels));
+    const unrooted u(t);
+    found f;
+    std::vector<branch_score> every;
+    std::vector<branch_score>* wanted = how.scores ? &every : nullptr;
+    std::string error;
+    switch (how.how) {
+    case method::outgroup: error = by_outgroup(u, how.outgroups, f); break;
+    case method::midpoint: error = by_midpoint(u, f); break;
+    case method::minvar: error = by_minvar(u, f, wanted); break;
+    case method::mad: error = by_mad(u, f, wanted); break;
+    }
+    if (!error.empty()) return error;
+    if (f.branch == none) return "";  // a tree of one node has no branch
+    branch = u.chosen(f.branch);
+    const bool flipped = u.flipped(f.branch);
+    const std::string_view written = lines->branch_length(branch);
+    decimal e;
+    if (!written.empty()) parse_decimal(written.substr(1), e);
+    switch (f.kind) {
+    case found::middle:
+        middle = true;
+        x = half(e);
+        break;
+    case found::exact:
+        x = flipped ? minus(e, f.exact_x) : f.exact_x;
+        break;
+    case found::real: {
+        // A point at an end is that end, exactly.
+        const double length = length_value(written.empty() ? written : written.substr(1));
+        const bool low = f.real_x == 0, high = f.real_x == length;
+        if (low || high) {
+            x = low != flipped ? decimal{} : e;
+        } else {
+            x = shortest(flipped ? length - f.real_x : f.real_x);
+        }
+        break;
+    }
+    }
+    if (how.scores) {
+        // Leaves below each view node.
+        std::vector<std::uint32_t> below(u.size(), 0);
+        for (std::uint32_t v = u.size(); v-- > 1;) {
+            below[v] += u.extent[v] == 1;
+            below[u.parent(v)] += below[v];
+        }
+        const std::vector<double> length = u.lengths();
+        for (node_ref n : lines->chosen()) {
+            const std::uint32_t v = u.branch_of(n);
+            scored_branch row;
+            row.chosen = n;
+            row.leaves = u.flipped(v) ? u.leaves() - below[v] : below[v];
+            row.length = length[v];
+            row.position = u.flipped(v) ? length[v] - every[v].position : every[v].position;
+            row.score = every[v].score;
+            table.push_back(row);
+        }
+    }
+    return "";
+}
+
+std::string_view chooser::length_of(node_ref n) const {
+    const std::string_view written = lines->branch_length(n);
+    return written.empty() ? written : written.substr(1);
+}
+
+std::size_t chooser::longest() const {
+    return lines ? lines->longest() : 0;
+}
+
+char* chooser::write(const tree& t, char* p) {
+    if (branch == none) {
+        std::memcpy(p, t.text.data(), t.text.size());
+        p += t.text.size();
+        *p++ = ';';
+        return p;
+    }
+    if (middle) return lines->write(branch, p);
+    const std::string_view length = lines->branch_length(branch);
+    if (length.empty()) return lines->write(branch, length, length, p);
+    decimal e;
+    parse_decimal(length.substr(1), e);
+    if (x.digits.empty()) return lines->write(branch, ":0", length, p);
+    if (same(x, e)) return lines->write(branch, length, ":0", p);
+    return lines->write(branch, with_colon(x), with_colon(minus(e, x)), p);
+}
+
+void chooser::write(const tree& t, std::string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + longest() + t.text.size() + 2);
+    char* end = write(t, &out[at]);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+}  // namespace quorlen::standard::roots

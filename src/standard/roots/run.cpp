@@ -1,0 +1,87 @@
+#include "standard/roots/run.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/io.h"
+#include "standard/newick.h"
+
+namespace quorlen {
+
+namespace {
+
+char* put(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+}
+
+char* put_number(char* p, std::size_t n) { return std::to_chars(p, p + 24, n).ptr; }
+char* put_number(char* p, double d) { return std::to_chars(p, p + 32, d).ptr; }
+
+// One row of the table for each branch of tree number `number`.
+void write_scores(const standard::tree& t, std::size_t number, const standard::roots::chooser& c, line_writer& out) {
+    std::size_t branch = 0;
+    for (const standard::roots::scored_branch& row : c.scores()) {
+        const std::string_view label = t.label(row.chosen), length = c.length_of(row.chosen);
+        char* p = out.room(label.size() + length.size() + 3 * 24 + 2 * 32 + 8);
+        p = put_number(p, number);
+        *p++ = '\t';
+        p = put_number(p, ++branch);
+        *p++ = '\t';
+        p = put(p, label);
+        *p++ = '\t';
+        p = put_number(p, row.leaves);
+        *p++ = '\t';
+        p = put(p, length);
+        *p++ = '\t';
+        p = put_number(p, row.position);
+        *p++ = '\t';
+        p = put_number(p, row.score);
+        *p++ = '\t';
+        *p++ = row.chosen == c.chosen() ? '1' : '0';
+        out.wrote(p);
+        out.end_line();
+    }
+}
+
+}  // namespace
+
+int run_roots(const char* path, const standard::roots::options& how) {
+    std::FILE* in = open_input(path);
+    if (!in) return fail("file not opened");
+    standard::reader reader(fileno(in));
+    standard::tree t;
+    standard::roots::chooser chooser(how);
+    line_writer out(stdout);
+    if (how.scores) {
+        out.wrote(put(out.room(64), "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest"));
+        out.end_line();
+    }
+    standard::reader::result got;
+    std::size_t trees = 0;
+    std::string error;
+    while ((got = reader.next(t)) == standard::reader::read) {
+        ++trees;
+        error = chooser.choose(t);
+        if (!error.empty()) break;
+        if (how.scores) {
+            write_scores(t, trees, chooser, out);
+        } else {
+            out.wrote(chooser.write(t, out.room(chooser.longest() + t.text.size() + 2)));
+            out.end_line();
+        }
+        // A tree's lines are out before the next tree is read.
+        if (!out.flush()) break;
+    }
+    out.flush();
+    close_input(in);
+    if (!out.ok()) return fail_output();
+    if (!error.empty()) return fail("tree " + std::to_string(trees) + ": " + error);
+    if (got == standard::reader::failed)
+        return fail(reader.input_failed() ? "file not opened" : reader.error().message());
+    return 0;
+}
+
+}  // namespace quorlen
