@@ -41,13 +41,42 @@ struct quadratic {
     double a = 0, b = 0, c = 0;
 };
 
+// The tree in level order (breadth first from the top): parents still come
+// before their children, and the passes over every node for each leaf, up
+// and down, visit parents nearly in order too, so that they stay in cache.
+struct levels {
+    explicit levels(const unrooted& u) {
+        const std::uint32_t m = u.size();
+        const std::vector<double> by_view = u.lengths();
+        order.reserve(m);
+        order.push_back(0);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            const std::uint32_t v = order[i];
+            if (u.extent[v] == 1) continue;
+            for (std::uint32_t c = v + 1; c < v + u.extent[v]; c += u.extent[c]) order.push_back(c);
+        }
+        at.assign(m, 0);
+        for (std::uint32_t i = 0; i < m; ++i) at[order[i]] = i;
+        parent.assign(m, 0);
+        length.assign(m, 0);
+        leaf.assign(m, 0);
+        for (std::uint32_t i = 0; i < m; ++i) {
+            const std::uint32_t v = order[i];
+            if (i > 0) parent[i] = at[u.parent(v)];
+            length[i] = by_view[v];
+            leaf[i] = u.is_leaf(v);
+        }
+    }
+    std::vector<std::uint32_t> order, at;  // view node at each place, and back
+    std::vector<std::uint32_t> parent;     // by place
+    std::vector<double> length;
+    std::vector<char> leaf;
+};
+
 class deviations {
 public:
-    deviations(const unrooted& u, const std::vector<double>& length)
-        : m(u.size()), length(length), parent(m, 0), leaf(m, 0) {
-        for (std::uint32_t v = 1; v < m; ++v) parent[v] = u.parent(v);
-        for (std::uint32_t v = 0; v < m; ++v) leaf[v] = u.is_leaf(v);
-    }
+    explicit deviations(const levels& l)
+        : m(static_cast<std::uint32_t>(l.order.size())), length(l.length), parent(l.parent), leaf(l.leaf) {}
 
     // Adds the pairs of every leaf b of `from` to each branch's quadratic;
     // returns twice their number.
@@ -123,8 +152,8 @@ public:
 private:
     const std::uint32_t m;
     const std::vector<double>& length;
-    std::vector<std::uint32_t> parent;
-    std::vector<char> leaf;
+    const std::vector<std::uint32_t>& parent;
+    const std::vector<char>& leaf;
     // For the leaf b at hand: distances from b; the sums of the subtree
     // each node heads seen from b; the pairs on b's side of each node's
     // branch up to it; whether a node is on b's way up (tagged with b).
@@ -143,9 +172,10 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
     out = found{};
     if (every) every->assign(u.size(), branch_score{});
     if (u.size() < 2) return "";
-    std::vector<std::uint32_t> leaves;
-    for (std::uint32_t v = 0; v < u.size(); ++v)
-        if (u.is_leaf(v)) leaves.push_back(v);
+    const levels tree(u);
+    std::vector<std::uint32_t> leaves;  // by place in level order
+    for (std::uint32_t i = 0; i < u.size(); ++i)
+        if (tree.leaf[i]) leaves.push_back(i);
     if (leaves.size() < 3) {
         // The only branch, or the first: its middle.
         for (std::uint32_t v = 1; v < u.size(); ++v)
@@ -164,11 +194,11 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
     double pairs = 0, pairs2 = 0;
     const bool threads = leaves.size() >= 256;
     if (threads) {
-        std::thread other([&] { pairs2 = deviations(u, length).add(second, q2); });
-        pairs = deviations(u, length).add(first, q);
+        std::thread other([&] { pairs2 = deviations(tree).add(second, q2); });
+        pairs = deviations(tree).add(first, q);
         other.join();
     } else {
-        deviations work(u, length);
+        deviations work(tree);
         pairs = work.add(first, q);
         pairs2 = work.add(second, q2);
     }
@@ -176,7 +206,8 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
     double best = 0;
     out.kind = found::real;
     for (std::uint32_t v = 1; v < u.size(); ++v) {
-        const quadratic k{q[v].a + q2[v].a, q[v].b + q2[v].b, q[v].c + q2[v].c};
+        const std::uint32_t i = tree.at[v];
+        const quadratic k{q[i].a + q2[i].a, q[i].b + q2[i].b, q[i].c + q2[i].c};
         const double e = length[v];
         double x = k.a > 0 ? std::clamp(-k.b / (2 * k.a), 0.0, e) : e / 2;
         if (!(x >= 0 && x <= e)) x = 0;  // lengths past the range of doubles

@@ -7,6 +7,7 @@
 // of the smallest decimal place any length has, where they fit in 128 bits,
 // which they do for every tree inference programs write; as decimals
 // otherwise.
+#include <limits>
 #include <string_view>
 
 #include "standard/roots/methods.h"
@@ -18,16 +19,17 @@ namespace {
 __extension__ typedef __int128 wide;
 __extension__ typedef unsigned __int128 uwide;
 
-// Exact arithmetic on 128-bit integers scaled by 10^scale.
+// Exact arithmetic on integers scaled by 10^scale; the least integer
+// stands for no leaf.
+template <class Int>
 struct fixed {
     int scale = 0;
-    static wide add(wide a, wide b) { return a + b; }
-    static wide sub(wide a, wide b) { return a - b; }
-    static bool less(wide a, wide b) { return a < b; }
-    static bool zero(wide a) { return a == 0; }
-    decimal exact(wide a) const {
-        decimal d;
-        d.negative = a < 0;
+    static Int nothing() { return std::numeric_limits<Int>::min(); }
+    static Int add(Int a, Int b) { return a + b; }
+    static Int sub(Int a, Int b) { return a - b; }
+    static bool less(Int a, Int b) { return a < b; }
+    static bool zero(Int a) { return a == 0; }
+    decimal exact(Int a) const {
         uwide m = a < 0 ? -static_cast<uwide>(a) : static_cast<uwide>(a);
         char digits[48];
         int n = 0;
@@ -35,11 +37,10 @@ struct fixed {
             digits[n++] = static_cast<char>('0' + static_cast<int>(m % 10));
             m /= 10;
         } while (m);
-        while (n) d.digits += digits[--n];
-        d.exponent = -scale;
-        // Normalised as parse_decimal leaves a decimal: through its text.
-        std::string text;
-        write_decimal(d, text);
+        std::string text = a < 0 ? "-" : "";
+        while (n) text += digits[--n];
+        text += "e-" + std::to_string(scale);
+        decimal d;
         parse_decimal(text, d);
         return d;
     }
@@ -47,12 +48,21 @@ struct fixed {
 
 // Exact arithmetic on decimals, for lengths too long for 128 bits.
 struct exact_decimals {
+    static decimal nothing() {
+        decimal d;
+        d.exponent = std::numeric_limits<long>::min();
+        return d;
+    }
     static decimal add(const decimal& a, const decimal& b) { return standard::add(a, b); }
     static decimal sub(const decimal& a, decimal b) {
         b.negative = !b.digits.empty() && !b.negative;
         return standard::add(a, b);
     }
-    static bool less(const decimal& a, const decimal& b) { return sub(a, b).negative; }
+    static bool is_nothing(const decimal& a) { return a.exponent == std::numeric_limits<long>::min(); }
+    static bool less(const decimal& a, const decimal& b) {
+        if (is_nothing(a) || is_nothing(b)) return is_nothing(a) && !is_nothing(b);
+        return sub(a, b).negative;
+    }
     static bool zero(const decimal& a) { return a.digits.empty(); }
     decimal exact(const decimal& a) const { return a; }
 };
@@ -93,21 +103,29 @@ bool split_length(std::string_view text, wide& digits, int& places) {
     return true;
 }
 
-// Every branch's length in units of 10^-scale; false when some length, or
-// the sum of them all, does not fit.
-bool fixed_lengths(const unrooted& u, std::vector<wide>& out, int& scale) {
-    const std::uint32_t m = u.size();
+// The smallest decimal place any length has, as a power of ten; false when
+// some length needs more than 36 digits.
+bool smallest_place(const unrooted& u, int& scale) {
     scale = 0;
     wide digits;
     int places;
-    for (std::uint32_t v = 0; v < m; ++v) {
+    for (std::uint32_t v = 0; v < u.size(); ++v) {
         if (!split_length(u.t.length(u.original(v)), digits, places)) return false;
         if (places > scale) scale = places;
     }
-    static const uwide limit = uwide(1) << 124;
+    return true;
+}
+
+// Every branch's length in units of 10^-scale; false when some length, or
+// the sum of all of them, and so some path, does not fit in an Int.
+template <class Int>
+bool fixed_lengths(const unrooted& u, int scale, std::vector<Int>& out) {
+    const uwide limit = static_cast<uwide>(std::numeric_limits<Int>::max()) / 4;
+    wide digits;
+    int places;
     uwide total = 0;
-    out.assign(m, 0);
-    for (std::uint32_t v = 0; v < m; ++v) {
+    out.assign(u.size(), 0);
+    for (std::uint32_t v = 0; v < u.size(); ++v) {
         split_length(u.t.length(u.original(v)), digits, places);
         uwide size = digits < 0 ? -static_cast<uwide>(digits) : static_cast<uwide>(digits);
         for (int k = places; k < scale; ++k) {
@@ -116,8 +134,8 @@ bool fixed_lengths(const unrooted& u, std::vector<wide>& out, int& scale) {
             digits *= 10;
         }
         total += size;
-        if (total > limit / 4) return false;
-        out[v] = digits;
+        if (total > limit) return false;
+        out[v] = static_cast<Int>(digits);
     }
     // The top's own length stands above no branch; the merged branch holds
     // the root's two.
@@ -128,27 +146,23 @@ bool fixed_lengths(const unrooted& u, std::vector<wide>& out, int& scale) {
 
 template <class Num, class Arith>
 std::string midpoint_of(const unrooted& u, const std::vector<Num>& length, const Arith& arith, found& out) {
-    struct far {
-        bool any = false;
-        Num d{};
-    };
+    // The farthest leaf; Arith::nothing() if none.
     struct far_ops {
         const std::vector<Num>& length;
-        far leaf(std::uint32_t) const { return {true, Num{}}; }
-        far none() const { return {}; }
-        far away(const far& a, std::uint32_t v) const { return a.any ? far{true, Arith::add(a.d, length[v])} : a; }
-        far join(const far& a, const far& b) const {
-            if (!a.any) return b;
-            if (!b.any) return a;
-            return Arith::less(a.d, b.d) ? b : a;
+        Num leaf(std::uint32_t) const { return Num{}; }
+        Num none() const { return Arith::nothing(); }
+        Num away(const Num& a, std::uint32_t v) const {
+            return Arith::less(none(), a) ? Arith::add(a, length[v]) : a;
         }
+        Num join(const Num& a, const Num& b) const { return Arith::less(a, b) ? b : a; }
     };
     bool any = false;
     Num longest{}, twice_x{};
     out = found{};
-    fold_sides<far>(u, far_ops{length}, [&](std::uint32_t v, const far& low, const far& high) {
-        if (!low.any || !high.any) return;
-        const Num through = Arith::add(Arith::add(low.d, length[v]), high.d);
+    const far_ops ops{length};
+    fold_sides<Num>(u, ops, [&](std::uint32_t v, const Num& low, const Num& high) {
+        if (!Arith::less(ops.none(), low) || !Arith::less(ops.none(), high)) return;
+        const Num through = Arith::add(Arith::add(low, length[v]), high);
         if (!any || Arith::less(longest, through)) {
             any = true;
             longest = through;
@@ -157,7 +171,7 @@ std::string midpoint_of(const unrooted& u, const std::vector<Num>& length, const
             return;
         }
         // Twice the middle's distance from v: D - 2 low, within [0, 2e].
-        const Num y = Arith::sub(Arith::sub(longest, low.d), low.d);
+        const Num y = Arith::sub(Arith::sub(longest, low), low);
         const Num e2 = Arith::add(length[v], length[v]);
         const bool inside = Arith::less(e2, Num{}) ? !Arith::less(y, e2) && !Arith::less(Num{}, y)
                                                    : !Arith::less(y, Num{}) && !Arith::less(e2, y);
@@ -176,9 +190,14 @@ std::string midpoint_of(const unrooted& u, const std::vector<Num>& length, const
 }  // namespace
 
 std::string by_midpoint(const unrooted& u, found& out) {
-    std::vector<wide> scaled;
-    fixed arith;
-    if (fixed_lengths(u, scaled, arith.scale)) return midpoint_of(u, scaled, arith, out);
+    int scale = 0;
+    if (smallest_place(u, scale)) {
+        std::vector<std::int64_t> narrow;
+        if (fixed_lengths(u, scale, narrow)) return midpoint_of(u, narrow, fixed<std::int64_t>{scale}, out);
+        narrow = {};
+        std::vector<wide> scaled;
+        if (fixed_lengths(u, scale, scaled)) return midpoint_of(u, scaled, fixed<wide>{scale}, out);
+    }
     std::vector<decimal> exact(u.size());
     for (std::uint32_t v = 1; v < u.size(); ++v) parse_decimal(u.t.length(u.original(v)), exact[v]);
     if (u.merged != none) {
