@@ -81,7 +81,7 @@ std::string chooser::choose(const tree& t) {
         break;
     }
     }
-    if (how.scores) {
+    if (!every.empty()) {
         // Leaves below each view node.
         std::vector<std::uint32_t> below(u.size(), 0);
         for (std::uint32_t v = u.size(); v-- > 1;) {

@@ -30,7 +30,6 @@ namespace {
 struct sums {
     double s0 = 0, s1 = 0, s2 = 0;
     void add(const sums& o) { s0 += o.s0, s1 += o.s1, s2 += o.s2; }
-    sums less(const sums& o) const { return {s0 - o.s0, s1 - o.s1, s2 - o.s2}; }
     // sum over the leaves of (2d/D - 1)^2, as 4 d^2 S2 - 4 d S1 + S0
     double squares(double d) const { return 4 * d * d * s2 - 4 * d * s1 + s0; }
 };
@@ -39,128 +38,247 @@ struct sums {
 // over the pairs met so far.
 struct quadratic {
     double a = 0, b = 0, c = 0;
+    void add(const quadratic& o) { a += o.a, b += o.b, c += o.c; }
 };
 
-// The tree in level order (breadth first from the top): parents still come
-// before their children, and the passes over every node for each leaf, up
-// and down, visit parents nearly in order too, so that they stay in cache.
-struct levels {
-    explicit levels(const unrooted& u) {
-        const std::uint32_t m = u.size();
-        const std::vector<double> by_view = u.lengths();
-        order.reserve(m);
-        order.push_back(0);
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            const std::uint32_t v = order[i];
-            if (u.extent[v] == 1) continue;
-            for (std::uint32_t c = v + 1; c < v + u.extent[v]; c += u.extent[c]) order.push_back(c);
+// The tree laid out for the passes over it, one set for each leaf b. Its
+// inner nodes, those with children, in level order (breadth first from the
+// top): parents come before their children, and the passes up and down meet
+// parents nearly in order, so that they stay in cache. The leaves below them
+// apart, by their parents' places: a leaf's term is made where it is added
+// to its parent, and no pass over the inner nodes walks past a leaf.
+struct layout {
+    explicit layout(const unrooted& u) : top_leaf(u.extent[0] > 1 && u.is_leaf(0)) {
+        const std::vector<double> length = u.lengths();
+        inner.push_back(0);
+        for (std::size_t i = 0; i < inner.size(); ++i) {
+            const std::uint32_t v = inner[i];
+            for (std::uint32_t c = v + 1; c < v + u.extent[v]; c += u.extent[c])
+                if (u.extent[c] > 1) inner.push_back(c);
         }
-        at.assign(m, 0);
-        for (std::uint32_t i = 0; i < m; ++i) at[order[i]] = i;
-        parent.assign(m, 0);
-        length.assign(m, 0);
-        leaf.assign(m, 0);
-        for (std::uint32_t i = 0; i < m; ++i) {
-            const std::uint32_t v = order[i];
-            if (i > 0) parent[i] = at[u.parent(v)];
-            length[i] = by_view[v];
-            leaf[i] = u.is_leaf(v);
+        std::vector<std::uint32_t> at(u.size(), 0);
+        for (std::uint32_t i = 0; i < inner.size(); ++i) at[inner[i]] = i;
+        up.assign(inner.size(), 0);
+        inner_length.assign(inner.size(), 0);
+        for (std::uint32_t i = 1; i < inner.size(); ++i) {
+            up[i] = at[u.parent(inner[i])];
+            inner_length[i] = length[inner[i]];
         }
+        // A node's inner children stand together in level order, and so
+        // do its leaves, laid out by their parents' places.
+        inner_kids.assign(inner.size() + 1, 0);
+        outer_kids.assign(inner.size() + 1, 0);
+        std::uint32_t next_inner = 1;
+        for (std::uint32_t i = 0; i < inner.size(); ++i) {
+            const std::uint32_t v = inner[i];
+            inner_kids[i] = next_inner;
+            outer_kids[i] = static_cast<std::uint32_t>(outer.size());
+            for (std::uint32_t c = v + 1; c < v + u.extent[v]; c += u.extent[c]) {
+                if (u.extent[c] > 1) {
+                    ++next_inner;
+                    continue;
+                }
+                outer.push_back(c);
+                outer_up.push_back(i);
+                outer_length.push_back(length[c]);
+            }
+        }
+        inner_kids.back() = next_inner;
+        outer_kids.back() = static_cast<std::uint32_t>(outer.size());
     }
-    std::vector<std::uint32_t> order, at;  // view node at each place, and back
-    std::vector<std::uint32_t> parent;     // by place
-    std::vector<double> length;
-    std::vector<char> leaf;
+    // The leaves, numbered: those below first, then the top if it is one.
+    std::uint32_t leaves() const { return static_cast<std::uint32_t>(outer.size()) + top_leaf; }
+
+    const bool top_leaf;  // the top has one child, and is a leaf too
+    std::vector<std::uint32_t> inner, up;  // view nodes, and their parents' places
+    std::vector<double> inner_length;
+    std::vector<std::uint32_t> outer, outer_up;
+    std::vector<double> outer_length;
+    // The children of the node at place i: the inner ones at places
+    // [inner_kids[i], inner_kids[i + 1]), the leaves [outer_kids[i],
+    // outer_kids[i + 1]).
+    std::vector<std::uint32_t> inner_kids, outer_kids;
 };
 
+// 1, 1/D and 1/D^2 of a leaf at distance D > 0; nothing at 0.
+inline sums term(double distance) {
+    if (!(distance > 0)) return {};
+    const double r = 1 / distance;
+    return {1, r, r * r};
+}
+
+// Adds the pairs (b, c) met from b to each branch's quadratic. Every sum
+// of leaves' terms is made by adding, never by taking one sum from another:
+// the terms of the leaves nearest b are by far the largest, and a subtree's
+// sums less a part of them would lose the digits of the rest.
 class deviations {
 public:
-    explicit deviations(const levels& l)
-        : m(static_cast<std::uint32_t>(l.order.size())), length(l.length), parent(l.parent), leaf(l.leaf) {}
+    explicit deviations(const layout& l)
+        : inner(l.inner.size()), outer(l.outer.size()), tree(l),
+          inner_count(static_cast<std::uint32_t>(l.inner.size())),
+          d(inner_count, 0), w(inner_count), in(inner_count, 0), on_way(inner_count, 0), way_at(inner_count, 0),
+          leaf(l.outer.size()) {}
 
-    // Adds the pairs of every leaf b of `from` to each branch's quadratic;
-    // returns twice their number.
-    double add(const std::vector<std::uint32_t>& from, std::vector<quadratic>& q) {
-        d.assign(m, 0);
-        w.assign(m, sums{});
-        in.assign(m, 0);
-        on_way.assign(m, 0);
-        std::uint32_t tag = 0;
+    // The pairs of the leaves [from, to); returns twice their number.
+    double add(std::uint32_t from, std::uint32_t to) {
         double pairs = 0;
-        for (std::uint32_t b : from) {
-            ++tag;
-            // b's way up to the top, and the distances along it.
-            way.clear();
-            d[b] = 0;
-            for (std::uint32_t v = b;; v = parent[v]) {
-                way.push_back(v);
-                on_way[v] = tag;
-                if (v == 0) break;
-                d[parent[v]] = d[v] + length[v];
-            }
-            // Distances from b, and each leaf's 1, 1/D and 1/D^2.
-            for (std::uint32_t v = 0; v < m; ++v) {
-                if (on_way[v] != tag) d[v] = d[parent[v]] + length[v];
-                if (leaf[v] && d[v] > 0) {
-                    const double r = 1 / d[v];
-                    w[v] = {1, r, r * r};
-                } else {
-                    w[v] = {};
-                }
-            }
-            // Sums over each subtree as read.
-            for (std::uint32_t v = m; v-- > 1;) w[parent[v]].add(w[v]);
-            const sums all = w[0];
-            pairs += all.s0;
-            // The branches on b's way up: b is below them.
-            sums below{};
-            double way_in = 0;  // pairs on b's side, from the way below
-            for (std::size_t i = 0; i + 1 < way.size(); ++i) {
-                const std::uint32_t v = way[i];
-                const sums here = w[v], beyond = all.less(here);
-                const double u = d[v];
-                const double own = way_in + here.less(below).squares(u);
-                quadratic& k = q[v];
-                k.a += 4 * beyond.s2;
-                k.b += 4 * (2 * u * beyond.s2 - beyond.s1);
-                k.c += 4 * u * u * beyond.s2 - 4 * u * beyond.s1 + beyond.s0 + own;
-                // Seen from b, a node on the way holds all but what lies
-                // below it on the way.
-                w[v] = all.less(below);
-                below = here;
-                way_in = own;
-                in[way[i + 1]] = own;
-            }
-            w[0] = all.less(below);
-            // Every other branch: b is above it.
-            for (std::uint32_t v = 1; v < m; ++v) {
-                if (on_way[v] == tag) continue;
-                const std::uint32_t p = parent[v];
-                const sums here = w[v];
-                const double u = d[v];
-                const double own = in[p] + w[p].less(here).squares(d[p]);
-                quadratic& k = q[v];
-                k.a += 4 * here.s2;
-                k.b -= 4 * (2 * u * here.s2 - here.s1);
-                k.c += 4 * u * u * here.s2 - 4 * u * here.s1 + here.s0 + own;
-                in[v] = own;
-            }
-        }
+        for (std::uint32_t b = from; b < to; ++b) pairs += add(b);
         return pairs;
     }
 
+    std::vector<quadratic> inner, outer;  // by place
+
 private:
-    const std::uint32_t m;
-    const std::vector<double>& length;
-    const std::vector<std::uint32_t>& parent;
-    const std::vector<char>& leaf;
-    // For the leaf b at hand: distances from b; the sums of the subtree
-    // each node heads seen from b; the pairs on b's side of each node's
-    // branch up to it; whether a node is on b's way up (tagged with b).
+    double add(std::uint32_t b) {
+        const layout& l = tree;
+        const std::uint32_t below_count = static_cast<std::uint32_t>(l.outer.size());
+        const std::uint32_t tag = b + 1;
+        const std::uint32_t* up = l.up.data();
+        // b's way up to the top (inner places), and the distances along it.
+        way.clear();
+        std::uint32_t i = 0;
+        d[0] = 0;
+        if (b < below_count) {
+            i = l.outer_up[b];
+            d[i] = l.outer_length[b];
+        }
+        for (;; i = up[i]) {
+            on_way[i] = tag;
+            way_at[i] = static_cast<std::uint32_t>(way.size());
+            way.push_back(i);
+            if (i == 0) break;
+            d[up[i]] = d[i] + l.inner_length[i];
+        }
+        for (i = 1; i < inner_count; ++i)
+            if (on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];
+        // Each leaf's terms, b's own 0; each subtree's sums, children
+        // before parents.
+        for (i = 0; i < inner_count; ++i)
+            for (std::uint32_t c = l.outer_kids[i]; c < l.outer_kids[i + 1]; ++c)
+                leaf[c] = term(d[i] + l.outer_length[c]);
+        if (b < below_count) leaf[b] = sums{};
+        const sums top_own = l.top_leaf ? term(d[0]) : sums{};
+        for (i = inner_count; i-- > 0;) {
+            sums s = i == 0 ? top_own : sums{};
+            for (std::uint32_t k = l.inner_kids[i]; k < l.inner_kids[i + 1]; ++k) s.add(w[k]);
+            for (std::uint32_t c = l.outer_kids[i]; c < l.outer_kids[i + 1]; ++c) s.add(leaf[c]);
+            w[i] = s;
+        }
+        // Along the way, from the top down: what lies outside each node's
+        // subtree, and off the way at each node (its children but the one
+        // on the way, and the top's own term).
+        off.assign(way.size(), sums{});
+        outside.assign(way.size() + 1, sums{});
+        for (std::size_t j = way.size(); j-- > 0;) {
+            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none;
+            sums s = v == 0 ? top_own : sums{};
+            for (std::uint32_t k = l.inner_kids[v]; k < l.inner_kids[v + 1]; ++k)
+                if (k != on) s.add(w[k]);
+            for (std::uint32_t c = l.outer_kids[v]; c < l.outer_kids[v + 1]; ++c) s.add(leaf[c]);
+            off[j] = s;
+            outside[j] = outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
+            outside[j].add(s);
+        }
+        // The branches on the way: b below them, at u from their lower end.
+        // The pairs beyond meet at the root; those on b's side where they
+        // leave the way.
+        double pairs_in = 0;  // on b's side of the branch at hand
+        if (b < below_count) add_below(outer[b], outside[0], 0, 0);
+        in[way[0]] = 0;
+        for (std::size_t j = 0; j + 1 < way.size(); ++j) {
+            const std::uint32_t v = way[j];
+            pairs_in += off[j].squares(d[v]);
+            add_below(inner[v], outside[j + 1], d[v], pairs_in);
+            in[way[j + 1]] = pairs_in;
+        }
+        // Every other branch, b above it: at each node, its children's sums
+        // before and after each child, and what lies off the way.
+        for (i = 0; i < inner_count; ++i) {
+            const std::uint32_t ik = l.inner_kids[i], ok = l.outer_kids[i];
+            const std::uint32_t inners = l.inner_kids[i + 1] - ik, outers = l.outer_kids[i + 1] - ok;
+            if (inners + outers == 0) continue;
+            sums rest = i == 0 ? top_own : sums{};
+            if (on_way[i] == tag) rest.add(outside[way_at[i] + 1]);
+            const std::uint32_t count = inners + outers;
+            const double at_i = d[i], in_i = in[i];
+            // The k-th child: its place, whether it is an inner node, its
+            // sums, and whether its branch is on the way (b's own among them).
+            auto child = [&](std::uint32_t k, std::uint32_t& at, bool& inner_kid, bool& skip) -> sums {
+                inner_kid = k < inners;
+                at = inner_kid ? ik + k : ok + (k - inners);
+                skip = inner_kid ? on_way[at] == tag : at == b;
+                return inner_kid ? (skip ? sums{} : w[at]) : leaf[at];
+            };
+            auto visit = [&](std::uint32_t at, bool inner_kid, const sums& here, const sums& others) {
+                const double pairs_here = in_i + others.squares(at_i);
+                const double u = inner_kid ? d[at] : at_i + l.outer_length[at];
+                add_above(inner_kid ? inner[at] : outer[at], here, u, pairs_here);
+                if (inner_kid) in[at] = pairs_here;
+            };
+            if (count == 2) {
+                std::uint32_t at0, at1;
+                bool inner0, inner1, skip0, skip1;
+                const sums w0 = child(0, at0, inner0, skip0), w1 = child(1, at1, inner1, skip1);
+                sums others0 = rest, others1 = rest;
+                others0.add(w1);
+                others1.add(w0);
+                if (!skip0) visit(at0, inner0, w0, others0);
+                if (!skip1) visit(at1, inner1, w1, others1);
+                continue;
+            }
+            if (kid.size() < count + 1) {
+                kid.resize(count + 1);
+                after.resize(count + 1);
+            }
+            after[count] = sums{};
+            for (std::uint32_t k = count; k-- > 0;) {
+                std::uint32_t at;
+                bool inner_kid, skip;
+                kid[k] = child(k, at, inner_kid, skip);
+                after[k] = after[k + 1];
+                after[k].add(kid[k]);
+            }
+            sums before = rest;
+            for (std::uint32_t k = 0; k < count; ++k) {
+                std::uint32_t at;
+                bool inner_kid, skip;
+                child(k, at, inner_kid, skip);
+                if (!skip) {
+                    sums others = before;
+                    others.add(after[k + 1]);
+                    visit(at, inner_kid, kid[k], others);
+                }
+                before.add(kid[k]);
+            }
+        }
+        return w[0].s0;
+    }
+
+    // The pairs of b below a branch whose lower end is u from b: those
+    // beyond meet at the root; the rest make `own`.
+    static void add_below(quadratic& k, const sums& beyond, double u, double own) {
+        k.a += 4 * beyond.s2;
+        k.b += 4 * (2 * u * beyond.s2 - beyond.s1);
+        k.c += 4 * u * u * beyond.s2 - 4 * u * beyond.s1 + beyond.s0 + own;
+    }
+    // The same for b above the branch: `here` are the leaves below it.
+    static void add_above(quadratic& k, const sums& here, double u, double own) {
+        k.a += 4 * here.s2;
+        k.b -= 4 * (2 * u * here.s2 - here.s1);
+        k.c += 4 * u * u * here.s2 - 4 * u * here.s1 + here.s0 + own;
+    }
+
+    const layout& tree;
+    const std::uint32_t inner_count;
+    // For the leaf b at hand, by inner place: distances from b; the sums
+    // of each subtree as laid out; the pairs on b's side of each node's
+    // branch; whether a node is on b's way up (tagged with b + 1).
     std::vector<double> d;
     std::vector<sums> w;
     std::vector<double> in;
-    std::vector<std::uint32_t> on_way, way;
+    std::vector<std::uint32_t> on_way, way, way_at;  // and where on the way
+    std::vector<sums> leaf;  // each leaf's terms, by place
+    std::vector<sums> off, outside, kid, after;  // scratch
 };
 
 }  // namespace
@@ -172,11 +290,9 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
     out = found{};
     if (every) every->assign(u.size(), branch_score{});
     if (u.size() < 2) return "";
-    const levels tree(u);
-    std::vector<std::uint32_t> leaves;  // by place in level order
-    for (std::uint32_t i = 0; i < u.size(); ++i)
-        if (tree.leaf[i]) leaves.push_back(i);
-    if (leaves.size() < 3) {
+    const layout tree(u);
+    const std::uint32_t leaves = tree.leaves();
+    if (leaves < 3) {
         // The only branch, or the first: its middle.
         for (std::uint32_t v = 1; v < u.size(); ++v)
             if (out.branch == none || u.before(v, out.branch)) out.branch = v;
@@ -185,29 +301,33 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
             for (std::uint32_t v = 1; v < u.size(); ++v) (*every)[v] = {length[v] / 2, 0};
         return "";
     }
-    // The leaves in two halves, one for each of two threads, always the same
-    // halves, so that the sums and so the choice never depend on the machine.
-    const std::size_t half = leaves.size() / 2;
-    const std::vector<std::uint32_t> first(leaves.begin(), leaves.begin() + static_cast<std::ptrdiff_t>(half)),
-        second(leaves.begin() + static_cast<std::ptrdiff_t>(half), leaves.end());
-    std::vector<quadratic> q(u.size()), q2(u.size());
-    double pairs = 0, pairs2 = 0;
-    const bool threads = leaves.size() >= 256;
-    if (threads) {
-        std::thread other([&] { pairs2 = deviations(tree).add(second, q2); });
-        pairs = deviations(tree).add(first, q);
+    // From many leaves, two halves, one for each of two threads: always the
+    // same halves, so that the sums, and so the choice, never depend on the
+    // machine.
+    deviations low(tree);
+    double pairs = 0;
+    std::vector<quadratic> q(u.size());
+    auto gather = [&](const deviations& part) {
+        for (std::uint32_t i = 1; i < tree.inner.size(); ++i) q[tree.inner[i]].add(part.inner[i]);
+        for (std::uint32_t c = 0; c < tree.outer.size(); ++c) q[tree.outer[c]].add(part.outer[c]);
+    };
+    if (leaves >= 256) {
+        const std::uint32_t half = leaves / 2;
+        deviations high(tree);
+        double pairs_high = 0;
+        std::thread other([&] { pairs_high = high.add(half, leaves); });
+        pairs = low.add(0, half);
         other.join();
+        pairs += pairs_high;
+        gather(high);
     } else {
-        deviations work(tree);
-        pairs = work.add(first, q);
-        pairs2 = work.add(second, q2);
+        pairs = low.add(0, leaves);
     }
-    pairs += pairs2;
+    gather(low);
     double best = 0;
     out.kind = found::real;
     for (std::uint32_t v = 1; v < u.size(); ++v) {
-        const std::uint32_t i = tree.at[v];
-        const quadratic k{q[i].a + q2[i].a, q[i].b + q2[i].b, q[i].c + q2[i].c};
+        const quadratic& k = q[v];
         const double e = length[v];
         double x = k.a > 0 ? std::clamp(-k.b / (2 * k.a), 0.0, e) : e / 2;
         if (!(x >= 0 && x <= e)) x = 0;  // lengths past the range of doubles
