@@ -149,21 +149,22 @@ private:
             if (i == 0) break;
             d[up[i]] = d[i] + l.inner_length[i];
         }
-        for (i = 1; i < inner_count; ++i)
-            if (on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];
-        // Each leaf's terms, b's own 0; each subtree's sums, children
-        // before parents.
-        for (i = 0; i < inner_count; ++i)
-            for (std::uint32_t c = l.outer_kids[i]; c < l.outer_kids[i + 1]; ++c)
-                leaf[c] = term(d[i] + l.outer_length[c]);
-        if (b < below_count) leaf[b] = sums{};
+        // Distances from b; each leaf's terms (b's own 0), summed into its
+        // parent's; then each subtree's sums, children before parents.
         const sums top_own = l.top_leaf ? term(d[0]) : sums{};
-        for (i = inner_count; i-- > 0;) {
+        const std::uint32_t* outer_kids = l.outer_kids.data();
+        const double* outer_length = l.outer_length.data();
+        for (i = 0; i < inner_count; ++i) {
+            if (i > 0 && on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];
+            const double at = d[i];
             sums s = i == 0 ? top_own : sums{};
-            for (std::uint32_t k = l.inner_kids[i]; k < l.inner_kids[i + 1]; ++k) s.add(w[k]);
-            for (std::uint32_t c = l.outer_kids[i]; c < l.outer_kids[i + 1]; ++c) s.add(leaf[c]);
+            for (std::uint32_t c = outer_kids[i]; c < outer_kids[i + 1]; ++c) {
+                leaf[c] = c == b ? sums{} : term(at + outer_length[c]);
+                s.add(leaf[c]);
+            }
             w[i] = s;
         }
+        for (i = inner_count; i-- > 1;) w[up[i]].add(w[i]);
         // Along the way, from the top down: what lies outside each node's
         // subtree, and off the way at each node (its children but the one
         // on the way, and the top's own term).
