@@ -31,7 +31,7 @@ struct sums {
     double s0 = 0, s1 = 0, s2 = 0;
     void add(const sums& o) { s0 += o.s0, s1 += o.s1, s2 += o.s2; }
     // sum over the leaves of (2d/D - 1)^2, as 4 d^2 S2 - 4 d S1 + S0
-    double squares(double d) const { return 4 * d * d * s2 - 4 * d * s1 + s0; }
+    double squares(double d) const { return d * (4 * d * s2 - 4 * s1) + s0; }
 };
 
 // Each branch's quadratic a x^2 + b x + c, x from its lower end, summed
@@ -116,8 +116,7 @@ public:
     explicit deviations(const layout& l)
         : inner(l.inner.size()), outer(l.outer.size()), tree(l),
           inner_count(static_cast<std::uint32_t>(l.inner.size())),
-          d(inner_count, 0), w(inner_count), in(inner_count, 0), on_way(inner_count, 0), way_at(inner_count, 0),
-          leaf(l.outer.size()) {}
+          d(inner_count, 0), w(inner_count), in(inner_count, 0), on_way(inner_count, 0), way_at(inner_count, 0) {}
 
     // The pairs of the leaves [from, to); returns twice their number.
     double add(std::uint32_t from, std::uint32_t to) {
@@ -158,10 +157,8 @@ private:
             if (i > 0 && on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];
             const double at = d[i];
             sums s = i == 0 ? top_own : sums{};
-            for (std::uint32_t c = outer_kids[i]; c < outer_kids[i + 1]; ++c) {
-                leaf[c] = c == b ? sums{} : term(at + outer_length[c]);
-                s.add(leaf[c]);
-            }
+            for (std::uint32_t c = outer_kids[i]; c < outer_kids[i + 1]; ++c)
+                if (c != b) s.add(term(at + outer_length[c]));
             w[i] = s;
         }
         for (i = inner_count; i-- > 1;) w[up[i]].add(w[i]);
@@ -175,7 +172,8 @@ private:
             sums s = v == 0 ? top_own : sums{};
             for (std::uint32_t k = l.inner_kids[v]; k < l.inner_kids[v + 1]; ++k)
                 if (k != on) s.add(w[k]);
-            for (std::uint32_t c = l.outer_kids[v]; c < l.outer_kids[v + 1]; ++c) s.add(leaf[c]);
+            for (std::uint32_t c = l.outer_kids[v]; c < l.outer_kids[v + 1]; ++c)
+                if (c != b) s.add(term(d[v] + l.outer_length[c]));
             off[j] = s;
             outside[j] = outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
             outside[j].add(s);
@@ -208,7 +206,8 @@ private:
                 inner_kid = k < inners;
                 at = inner_kid ? ik + k : ok + (k - inners);
                 skip = inner_kid ? on_way[at] == tag : at == b;
-                return inner_kid ? (skip ? sums{} : w[at]) : leaf[at];
+                if (inner_kid) return skip ? sums{} : w[at];
+                return skip ? sums{} : term(at_i + l.outer_length[at]);
             };
             auto visit = [&](std::uint32_t at, bool inner_kid, const sums& here, const sums& others) {
                 const double pairs_here = in_i + others.squares(at_i);
@@ -220,9 +219,11 @@ private:
                 std::uint32_t at0, at1;
                 bool inner0, inner1, skip0, skip1;
                 const sums w0 = child(0, at0, inner0, skip0), w1 = child(1, at1, inner1, skip1);
-                sums others0 = rest, others1 = rest;
-                others0.add(w1);
-                others1.add(w0);
+                sums others0 = w1, others1 = w0;
+                if (i == 0 || on_way[i] == tag) {
+                    others0.add(rest);
+                    others1.add(rest);
+                }
                 if (!skip0) visit(at0, inner0, w0, others0);
                 if (!skip1) visit(at1, inner1, w1, others1);
                 continue;
@@ -258,15 +259,17 @@ private:
     // The pairs of b below a branch whose lower end is u from b: those
     // beyond meet at the root; the rest make `own`.
     static void add_below(quadratic& k, const sums& beyond, double u, double own) {
-        k.a += 4 * beyond.s2;
-        k.b += 4 * (2 * u * beyond.s2 - beyond.s1);
-        k.c += 4 * u * u * beyond.s2 - 4 * u * beyond.s1 + beyond.s0 + own;
+        const double a = 4 * beyond.s2, b = 4 * beyond.s1;
+        k.a += a;
+        k.b += 2 * u * a - b;
+        k.c += u * (u * a - b) + beyond.s0 + own;
     }
     // The same for b above the branch: `here` are the leaves below it.
     static void add_above(quadratic& k, const sums& here, double u, double own) {
-        k.a += 4 * here.s2;
-        k.b -= 4 * (2 * u * here.s2 - here.s1);
-        k.c += 4 * u * u * here.s2 - 4 * u * here.s1 + here.s0 + own;
+        const double a = 4 * here.s2, b = 4 * here.s1;
+        k.a += a;
+        k.b += b - 2 * u * a;
+        k.c += u * (u * a - b) + here.s0 + own;
     }
 
     const layout& tree;
@@ -278,7 +281,6 @@ private:
     std::vector<sums> w;
     std::vector<double> in;
     std::vector<std::uint32_t> on_way, way, way_at;  // and where on the way
-    std::vector<sums> leaf;  // each leaf's terms, by place
     std::vector<sums> off, outside, kid, after;  // scratch
 };
 
