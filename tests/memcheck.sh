@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # valgrind memcheck of the program on the sample tree and on a random tree of
 # 10,000 leaves, in both modes, and in the standard mode on a tree with
-# lengths and supports, on several trees and on a malformed one: any error or
+# lengths and supports, on several trees and on a malformed one, and every
+# way of choosing a root on a tree with lengths (minimal ancestor deviation
+# on two threads) and on several trees: any error or
 # any block not freed fails. The program must be linked dynamically, for
 # valgrind to see its allocations.
 # Usage: memcheck.sh BUILD-DIR (with quorlen and treegen built in it).
@@ -29,3 +31,7 @@ done
 memcheck --support "$work/lengths-1000.nwk"
 memcheck --standard "$work/several.nwk"
 memcheck --standard "$work/malformed.nwk" 2>/dev/null
+for how in "--outgroup L0" --midpoint --minvar "--minvar --scores" --mad "--mad --scores"; do
+    memcheck --support $how "$work/lengths-1000.nwk"
+done
+memcheck --midpoint "$work/several.nwk" 2>/dev/null
