@@ -327,8 +327,7 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
         pairs = low.add(0, leaves);
     }
     gather(low);
-    double best = 0;
-    out.kind = found::real;
+    least choice(u, out, every);
     for (std::uint32_t v = 1; v < u.size(); ++v) {
         const quadratic& k = q[v];
         const double e = length[v];
@@ -336,13 +335,7 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
         if (!(x >= 0 && x <= e)) x = 0;  // lengths past the range of doubles
         const double value = k.a * x * x + k.b * x + k.c;
         const double score = pairs > 0 ? std::sqrt(std::max(0.0, value) / pairs) : 0;
-        if (every) (*every)[v] = {x, score};
-        if (out.branch == none || score < best || (score == best && u.before(v, out.branch)) ||
-            (best != best && score == score)) {
-            out.branch = v;
-            out.real_x = x;
-            best = score;
-        }
+        choice.offer(v, x, score);
     }
     return "";
 }

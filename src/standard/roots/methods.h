@@ -23,6 +23,33 @@ struct branch_score {
     double position = 0, score = 0;
 };
 
+// The branch of least score among those offered, and its best point: the
+// first in the rootings' order on a tie; a score that is no number is
+// never the least. Each branch's is kept too where `every` is given.
+class least {
+public:
+    least(const unrooted& u, found& out, std::vector<branch_score>* every) : u(u), out(out), every(every) {
+        out = found{};
+        out.kind = found::real;
+        if (every) every->assign(u.size(), branch_score{});
+    }
+    void offer(std::uint32_t v, double x, double score) {
+        if (every) (*every)[v] = {x, score};
+        if (out.branch == none || score < best || (score == best && u.before(v, out.branch)) ||
+            (best != best && score == score)) {
+            out.branch = v;
+            out.real_x = x;
+            best = score;
+        }
+    }
+
+private:
+    const unrooted& u;
+    found& out;
+    std::vector<branch_score>* every;
+    double best = 0;
+};
+
 // Each returns "" and the point, or what is wrong with the tree. Where
 // `every` is given, it is filled with each branch's best point and score,
 // by view node.

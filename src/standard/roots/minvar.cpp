@@ -36,25 +36,14 @@ struct spread_ops {
 
 std::string by_minvar(const unrooted& u, found& out, std::vector<branch_score>* every) {
     const std::vector<double> length = u.lengths();
-    if (every) every->assign(u.size(), branch_score{});
-    out = found{};
-    out.kind = found::real;
-    double best = 0;
+    least choice(u, out, every);
     fold_sides<spread>(u, spread_ops{length}, [&](std::uint32_t v, const spread& low, const spread& high) {
         const double e = length[v], n = low.k + high.k;
         double x = std::clamp((e + high.mean - low.mean) / 2, std::min(0.0, e), std::max(0.0, e));
         if (x != x) x = 0;  // lengths past the range of doubles
         const double gap = 2 * x + low.mean - high.mean - e;
         const double score = (low.m2 + high.m2 + low.k * high.k / n * gap * gap) / n;
-        if (every) (*every)[v] = {x, score};
-        // The least, the first in the rootings' order on a tie; a score
-        // that is no number is never the least.
-        if (out.branch == none || score < best || (score == best && u.before(v, out.branch)) ||
-            (best != best && score == score)) {
-            out.branch = v;
-            out.real_x = x;
-            best = score;
-        }
+        choice.offer(v, x, score);
     });
     return "";
 }
