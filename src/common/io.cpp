@@ -56,7 +56,8 @@ void line_writer::end_line() {
 }
 
 bool line_writer::flush() {
-    if (written && complete > 0) written = put(std::string_view(buffer.get(), complete), out);
+    if (complete == 0) return written;  // nothing whole yet, perhaps no buffer
+    if (written) written = put(std::string_view(buffer.get(), complete), out);
     std::memmove(buffer.get(), buffer.get() + complete, used - complete);
     used -= complete;
     complete = 0;
