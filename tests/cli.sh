@@ -224,6 +224,86 @@ std_stream)
     lines '(A,(B,C));\n(B,(C,A));\n(C,(B,A));\n'
     cmp -s "$work/out" "$work/want" || { echo "nothing came out before the input ended"; failed=1; }
     kill $! 2>/dev/null ;;
+roots_options)
+    # The root-choosing options and their wrong combinations.
+    printf '%s' "$usage" >"$work/usage"
+    text '((A:1,B:2)X:3,(C:4,D:5)Y:6)R;\n'
+    for args in "--midpoint --minvar" "--scores" "--scores --midpoint" "--outgroup A --mad" "--minvar --outgroup A" \
+        "--outgroup" "--outgroup A,,B" "--outgroup ," "--mad --mad" "--outgroup A --scores"; do
+        expect 255 "$work/usage" "" -- $args "$work/t.nwk"
+    done
+    expect 255 "$work/usage" "" -- --outgroup "" "$work/t.nwk"
+    expect 255 "$work/usage" "" -- "$work/t.nwk" --outgroup
+    "$prog" --help >"$work/out"
+    for o in --outgroup --midpoint --minvar --mad --scores; do
+        grep -q -- "$o" "$work/out" || { echo "--help lacks $o"; failed=1; }
+    done
+    lines '(D:2.5,(C:4,(A:1,B:2)X:9)Y:2.5)R;\n'
+    expect 0 "$work/want" "" -- --outgroup Q,Z --outgroup D "$work/t.nwk"
+    expect 0 "$work/want" "" -- --standard --outgroup D - <"$work/t.nwk"
+    lines '((A:1,B:2)X:6,(C:4,D:5)X:3)R;\n'
+    expect 0 "$work/want" "" -- --midpoint --support "$work/t.nwk"
+    expect 255 $none "file not opened" -- --mad "$work/missing.nwk" ;;
+roots_methods)
+    # One line a tree, in order, with every method.
+    text '((A:1,B:2)X:3,(C:4,D:5)Y:6)R;\n(A:1,B:2,C:3);\n(A:1,B:3);\n'
+    lines '((A:1,B:2)X:6,(C:4,D:5)Y:3)R;\n(C:2.5,(A:1,B:2):0.5);\n(A:2,B:2);\n'
+    expect 0 "$work/want" "" -- --midpoint "$work/t.nwk"
+    lines '((A:1,B:2)X:6,(C:4,D:5)Y:3)R;\n(C:2.25,(A:1,B:2):0.75);\n(A:2,B:2);\n'
+    expect 0 "$work/want" "" -- --minvar "$work/t.nwk"
+    lines '((A:1,B:2)X:6,(C:4,D:5)Y:3)R;\n(C:2.1951219512195124,(A:1,B:2):0.8048780487804876);\n(A:2,B:2);\n'
+    expect 0 "$work/want" "" -- --mad "$work/t.nwk"
+    lines '(A:0.5,(B:2,(C:4,D:5)Y:9)X:0.5)R;\n(A:0.5,(B:2,C:3):0.5);\n(A:2,B:2);\n'
+    expect 0 "$work/want" "" -- --outgroup A "$work/t.nwk" ;;
+roots_scores)
+    text '((A:1,B:2)X:3,(C:4,D:5)Y:6)R;\n(A:1,B:2,C:3);\n'
+    printf 'tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest\n' >"$work/want"
+    printf '1\t1\tA\t1\t1\t1\t36.25\t0\n1\t2\tB\t1\t2\t2\t36.24999999999999\t0\n1\t3\tX\t2\t9\t6\t0.25\t1\n' >>"$work/want"
+    printf '1\t4\tC\t1\t4\t4\t9.249999999999998\t0\n1\t5\tD\t1\t5\t5\t9.25\t0\n' >>"$work/want"
+    printf '2\t1\tA\t1\t1\t1\t0.6666666666666666\t0\n2\t2\tB\t1\t2\t2\t0.6666666666666666\t0\n' >>"$work/want"
+    printf '2\t3\tC\t1\t3\t2.25\t0.16666666666666666\t1\n' >>"$work/want"
+    expect 0 "$work/want" "" -- --minvar --scores "$work/t.nwk"
+    "$prog" --mad --scores "$work/t.nwk" >"$work/out"
+    [ $? = 0 ] && [ "$(wc -l <"$work/out")" = 9 ] && [ "$(awk -F'\t' '$8 == 1 { print $1 $3 }' "$work/out" | tr -d '\n')" = 1X2C ] ||
+        { echo "--mad --scores"; cat "$work/out"; failed=1; } ;;
+roots_errors)
+    # An error in the third of five trees: the first two written in full.
+    text '(A:1,B:2,C:1);\n(A:1,(B:1,C:1):1);\n((A,C),(B,D));\n(A:1,B:1);\n(A,B);\n'
+    lines '(C:0.5,(A:1,B:2):0.5);\n(C:0.5,(B:1,A:2):0.5);\n'
+    expect 255 "$work/want" "tree 3: the outgroup is not one side of any branch" -- --outgroup A,B "$work/t.nwk"
+    text '(A:1,B:3);\n(A,B,C);\n'
+    lines '(A:2,B:2);\n'
+    expect 255 "$work/want" "tree 2: the longest path between two leaves has length 0" -- --midpoint "$work/t.nwk"
+    text '(A:1,B:3,C:1);\n(A:1,B:-3,C:1);\n'
+    lines '(B:2,(A:1,C:1):1);\n'
+    expect 255 "$work/want" "tree 2: a negative branch length" -- --mad "$work/t.nwk"
+    text '(A,A,B);\n'
+    expect 255 $none "tree 1: the outgroup name 'A' is the name of more than one leaf" -- --outgroup A "$work/t.nwk"
+    expect 255 $none "tree 1: no outgroup name is a leaf of the tree" -- --outgroup Z "$work/t.nwk"
+    text '(A:1,B:3);\n(A:1,B:3'
+    lines '(A:2,B:2);\n'
+    expect 255 "$work/want" "tree 2, line 2, column 1: unbalanced parentheses: '(' not closed" -- --minvar "$work/t.nwk"
+    "$prog" --midpoint "$src/examples/sample.nwk" >/dev/full 2>"$work/err"
+    [ $? = 255 ] && grep -qx 'tree 1: the longest path between two leaves has length 0' "$work/err" || { cat "$work/err"; failed=1; }
+    printf '(A:1,B:3);\n' | "$prog" --midpoint - >/dev/full 2>"$work/err"
+    [ $? = 255 ] && grep -qx 'output not written: No space left on device' "$work/err" || { cat "$work/err"; failed=1; } ;;
+roots_deep)
+    # Nested a million deep: a caterpillar, and a chain of one-child nodes
+    # above three leaves, which every method, quadratic ones too, can take.
+    n=1000000
+    awk -v n=$n 'BEGIN { for (i = 1; i < n; i++) printf "(";
+        printf "L0:1,L1:1)"; for (i = 2; i < n; i++) printf ":1,L%d:1)", i; printf ";\n" }' >"$work/t.nwk"
+    for o in "--outgroup L0" --midpoint --minvar; do
+        "$prog" $o "$work/t.nwk" >"$work/out" 2>"$work/err"
+        [ $? = 0 ] && [ "$(wc -c <"$work/out")" -gt 13000000 ] && [ ! -s "$work/err" ] || { echo "caterpillar $o"; cat "$work/err"; failed=1; }
+    done
+    [ "$(head -c 23 "$work/out")" = '((((((((((((((((((((((('  ] || failed=1
+    awk -v n=$n 'BEGIN { printf "("; for (i = 1; i < n; i++) printf "(";
+        printf "A:1,B:1)"; for (i = 2; i < n; i++) printf ":1)"; printf ":1,C:1);\n" }' >"$work/t.nwk"
+    for o in "--outgroup C" --midpoint --minvar --mad; do
+        "$prog" $o "$work/t.nwk" >"$work/out" 2>"$work/err"
+        [ $? = 0 ] && [ "$(wc -c <"$work/out")" -gt 4000000 ] && [ ! -s "$work/err" ] || { echo "chain $o"; cat "$work/err"; failed=1; }
+    done ;;
 *)
     echo "no case $case"; exit 2 ;;
 esac

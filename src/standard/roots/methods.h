@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "standard/decimal.h"
@@ -49,6 +50,10 @@ private:
     std::vector<branch_score>* every;
     double best = 0;
 };
+
+// A leaf's name, as an outgroup names it: its label as written, a quoted
+// one without its quotes and with '' read as one quote.
+std::string leaf_name(std::string_view label);
 
 // Each returns "" and the point, or what is wrong with the tree. Where
 // `every` is given, it is filled with each branch's best point and score,

@@ -10,9 +10,13 @@ namespace quorlen::standard::roots {
 
 namespace {
 
-// A leaf's name: its label as written, a quoted one without its quotes and
-// with '' read as one quote.
-std::string name_of(std::string_view label) {
+struct tally {
+    std::uint32_t leaves = 0, outgroup = 0;
+};
+
+}  // namespace
+
+std::string leaf_name(std::string_view label) {
     if (label.size() < 2 || label.front() != '\'') return std::string(label);
     std::string name;
     for (std::size_t i = 1; i + 1 < label.size(); ++i) {
@@ -21,12 +25,6 @@ std::string name_of(std::string_view label) {
     }
     return name;
 }
-
-struct tally {
-    std::uint32_t leaves = 0, outgroup = 0;
-};
-
-}  // namespace
 
 std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::string>>& ranked, found& out) {
     // Each name of every list, and the leaves that bear it.
@@ -40,7 +38,7 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     std::string name;
     for (std::uint32_t v = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
-        name = name_of(u.t.label(u.original(v)));
+        name = leaf_name(u.t.label(u.original(v)));
         if (v == 0 && u.offset == 0 && u.extent[0] > 1) name.clear();  // a root of one child: no name
         const auto range = names.equal_range(name);
         for (auto it = range.first; it != range.second; ++it) {
