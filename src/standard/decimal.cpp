@@ -101,6 +101,12 @@ decimal add(const decimal& a, const decimal& b) {
     return sum;
 }
 
+decimal subtract(const decimal& a, const decimal& b) {
+    decimal minus = b;
+    minus.negative = !b.digits.empty() && !b.negative;
+    return add(a, minus);
+}
+
 decimal half(const decimal& a) {
     decimal h = a;
     h.digits = '0' + a.digits;  // times 5 adds a digit at most

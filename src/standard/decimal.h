@@ -38,7 +38,11 @@ bool half_in_range(std::string_view text);
 bool sum_in_range(std::string_view a, std::string_view b);
 
 decimal add(const decimal& a, const decimal& b);
+decimal subtract(const decimal& a, const decimal& b);
 decimal half(const decimal& a);
+inline bool operator==(const decimal& a, const decimal& b) {
+    return a.negative == b.negative && a.exponent == b.exponent && a.digits == b.digits;
+}
 
 // Appends a with its digits and no more: positional from 0.0001 up to 10^16,
 // in exponent notation beyond (a signed exponent of at least two digits, as

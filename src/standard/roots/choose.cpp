@@ -18,15 +18,6 @@ decimal shortest(double value) {
     return d;
 }
 
-decimal minus(const decimal& a, decimal b) {
-    b.negative = !b.digits.empty() && !b.negative;
-    return add(a, b);
-}
-
-bool same(const decimal& a, const decimal& b) {
-    return a.negative == b.negative && a.exponent == b.exponent && a.digits == b.digits;
-}
-
 std::string with_colon(const decimal& d) {
     std::string out = ":";
     write_decimal(d, out);
@@ -58,20 +49,19 @@ std::string chooser::choose(const tree& t) {
     if (f.branch == none) return "";  // a tree of one node has no branch
     branch = u.chosen(f.branch);
     const bool flipped = u.flipped(f.branch);
-    const std::string_view written = lines->branch_length(branch);
-    decimal e;
-    if (!written.empty()) parse_decimal(written.substr(1), e);
+    const std::string_view written = length_of(branch);
+    parse_decimal(written, e);  // empty: 0
     switch (f.kind) {
     case found::middle:
         middle = true;
         x = half(e);
         break;
     case found::exact:
-        x = flipped ? minus(e, f.exact_x) : f.exact_x;
+        x = flipped ? subtract(e, f.exact_x) : f.exact_x;
         break;
     case found::real: {
         // A point at an end is that end, exactly.
-        const double length = length_value(written.empty() ? written : written.substr(1));
+        const double length = length_value(written);
         const bool low = f.real_x == 0, high = f.real_x == length;
         if (low || high) {
             x = low != flipped ? decimal{} : e;
@@ -120,13 +110,12 @@ char* chooser::write(const tree& t, char* p) {
         return p;
     }
     if (middle) return lines->write(branch, p);
+    // A point at an end: 0, and the length as read.
     const std::string_view length = lines->branch_length(branch);
     if (length.empty()) return lines->write(branch, length, length, p);
-    decimal e;
-    parse_decimal(length.substr(1), e);
     if (x.digits.empty()) return lines->write(branch, ":0", length, p);
-    if (same(x, e)) return lines->write(branch, length, ":0", p);
-    return lines->write(branch, with_colon(x), with_colon(minus(e, x)), p);
+    if (x == e) return lines->write(branch, length, ":0", p);
+    return lines->write(branch, with_colon(x), with_colon(subtract(e, x)), p);
 }
 
 void chooser::write(const tree& t, std::string& out) {

@@ -64,7 +64,7 @@ private:
     options how;
     std::unique_ptr<rootings> lines;  // of the tree last chosen on
     node_ref branch = none;
-    decimal x;
+    decimal x, e;  // the point, and the branch's length, exactly
     bool middle = false;  // exactly the standard mode's line
     std::vector<scored_branch> table;
 };

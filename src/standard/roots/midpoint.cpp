@@ -54,10 +54,7 @@ struct exact_decimals {
         return d;
     }
     static decimal add(const decimal& a, const decimal& b) { return standard::add(a, b); }
-    static decimal sub(const decimal& a, decimal b) {
-        b.negative = !b.digits.empty() && !b.negative;
-        return standard::add(a, b);
-    }
+    static decimal sub(const decimal& a, const decimal& b) { return subtract(a, b); }
     static bool is_nothing(const decimal& a) { return a.exponent == std::numeric_limits<long>::min(); }
     static bool less(const decimal& a, const decimal& b) {
         if (is_nothing(a) || is_nothing(b)) return is_nothing(a) && !is_nothing(b);
