@@ -116,7 +116,7 @@ public:
     explicit deviations(const layout& l)
         : inner(l.inner.size()), outer(l.outer.size()), tree(l),
           inner_count(static_cast<std::uint32_t>(l.inner.size())),
-          d(inner_count, 0), w(inner_count), in(inner_count, 0), on_way(inner_count, 0), way_at(inner_count, 0) {}
+          d(inner_count, 0), w(inner_count), in(inner_count, 0), on_way(inner_count, 0) {}
 
     // The pairs of the leaves [from, to); returns twice their number.
     double add(std::uint32_t from, std::uint32_t to) {
@@ -143,7 +143,6 @@ private:
         }
         for (;; i = up[i]) {
             on_way[i] = tag;
-            way_at[i] = static_cast<std::uint32_t>(way.size());
             way.push_back(i);
             if (i == 0) break;
             d[up[i]] = d[i] + l.inner_length[i];
@@ -154,14 +153,16 @@ private:
         const std::uint32_t* outer_kids = l.outer_kids.data();
         const double* outer_length = l.outer_length.data();
         for (i = 0; i < inner_count; ++i) {
-            if (i > 0 && on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];
+            if (on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];  // the top is on the way
             const double at = d[i];
-            sums s = i == 0 ? top_own : sums{};
+            sums s{};
             for (std::uint32_t c = outer_kids[i]; c < outer_kids[i + 1]; ++c)
                 if (c != b) s.add(term(at + outer_length[c]));
             w[i] = s;
         }
+        w[0].add(top_own);
         for (i = inner_count; i-- > 1;) w[up[i]].add(w[i]);
+        const double pairs = w[0].s0;
         // Along the way, from the top down: what lies outside each node's
         // subtree, and off the way at each node (its children but the one
         // on the way, and the top's own term).
@@ -190,14 +191,20 @@ private:
             add_below(inner[v], outside[j + 1], d[v], pairs_in);
             in[way[j + 1]] = pairs_in;
         }
+        // Seen from b, a node on the way heads all but its subtree as laid
+        // out, its own term too (the top's); its sums are no longer wanted
+        // as they were, for the way's nodes are no one's other children.
+        for (std::size_t j = 0; j < way.size(); ++j) {
+            w[way[j]] = outside[j + 1];
+            if (way[j] == 0) w[0].add(top_own);
+        }
         // Every other branch, b above it: at each node, its children's sums
         // before and after each child, and what lies off the way.
         for (i = 0; i < inner_count; ++i) {
             const std::uint32_t ik = l.inner_kids[i], ok = l.outer_kids[i];
             const std::uint32_t inners = l.inner_kids[i + 1] - ik, outers = l.outer_kids[i + 1] - ok;
             if (inners + outers == 0) continue;
-            sums rest = i == 0 ? top_own : sums{};
-            if (on_way[i] == tag) rest.add(outside[way_at[i] + 1]);
+            const sums rest = on_way[i] == tag ? w[i] : sums{};
             const std::uint32_t count = inners + outers;
             const double at_i = d[i], in_i = in[i];
             // The k-th child: its place, whether it is an inner node, its
@@ -220,7 +227,7 @@ private:
                 bool inner0, inner1, skip0, skip1;
                 const sums w0 = child(0, at0, inner0, skip0), w1 = child(1, at1, inner1, skip1);
                 sums others0 = w1, others1 = w0;
-                if (i == 0 || on_way[i] == tag) {
+                if (on_way[i] == tag) {
                     others0.add(rest);
                     others1.add(rest);
                 }
@@ -253,7 +260,7 @@ private:
                 before.add(kid[k]);
             }
         }
-        return w[0].s0;
+        return pairs;
     }
 
     // The pairs of b below a branch whose lower end is u from b: those
@@ -280,7 +287,7 @@ private:
     std::vector<double> d;
     std::vector<sums> w;
     std::vector<double> in;
-    std::vector<std::uint32_t> on_way, way, way_at;  // and where on the way
+    std::vector<std::uint32_t> on_way, way;
     std::vector<sums> off, outside, kid, after;  // scratch
 };
 
