@@ -254,7 +254,14 @@ roots_methods)
     lines '((A:1,B:2)X:6,(C:4,D:5)Y:3)R;\n(C:2.1951219512195124,(A:1,B:2):0.8048780487804876);\n(A:2,B:2);\n'
     expect 0 "$work/want" "" -- --mad "$work/t.nwk"
     lines '(A:0.5,(B:2,(C:4,D:5)Y:9)X:0.5)R;\n(A:0.5,(B:2,C:3):0.5);\n(A:2,B:2);\n'
-    expect 0 "$work/want" "" -- --outgroup A "$work/t.nwk" ;;
+    expect 0 "$work/want" "" -- --outgroup A "$work/t.nwk"
+    # A tree's line is out before the next tree is read.
+    mkfifo "$work/pipe"
+    (printf '(A:1,B:3);\n'; exec sleep 3) >"$work/pipe" &
+    timeout 1 "$prog" --midpoint "$work/pipe" >"$work/out"
+    lines '(A:2,B:2);\n'
+    cmp -s "$work/out" "$work/want" || { echo "nothing came out before the input ended"; failed=1; }
+    kill $! 2>/dev/null ;;
 roots_scores)
     text '((A:1,B:2)X:3,(C:4,D:5)Y:6)R;\n(A:1,B:2,C:3);\n'
     printf 'tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest\n' >"$work/want"
