@@ -112,6 +112,9 @@ TEST(MinimalVariance, LeastVarianceOfRootToLeafDistances) {
         {"((A:1,B:1)X:2)R;", v, "((A:1,B:1)X:0.5,:1.5)R;"},
         // A point at an end: 0, and the length as read.
         {"(A:0,B:0,C:0.0);", v, "(A:0,(B:0,C:0.0):0);"},
+        // At the far end of a merged branch, whose length as doubles
+        // (0.1 + 0.2) is not the length as read (0.3): that end, exactly.
+        {"((:1e1255)X:1e-9,L2:4890.1);", v, "((:1e1255)X:0,L2:4890.100000001);"},
         {"(A:1,B:-2,(C:1,D:1):1);", v, "(B:-0.16666666666666674,(A:1,(C:1,D:1):1):-1.83333333333333326);"},
         {"(A,B);", v, "(A,B);"},
         {"A;", v, "A;"},

@@ -1,5 +1,6 @@
 #include "standard/roots/choose.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -60,14 +61,22 @@ std::string chooser::choose(const tree& t) {
         x = flipped ? subtract(e, f.exact_x) : f.exact_x;
         break;
     case found::real: {
-        // A point at an end is that end, exactly.
-        const double length = length_value(written);
+        // A point at an end is that end, exactly; the end as the method saw
+        // it, in doubles.
+        const double length = u.length(f.branch);
         const bool low = f.real_x == 0, high = f.real_x == length;
         if (low || high) {
             x = low != flipped ? decimal{} : e;
         } else {
             x = shortest(flipped ? length - f.real_x : f.real_x);
         }
+        // A point that rounding put past an end of the branch as read is
+        // that end.
+        const bool negative = e.negative;
+        const decimal& least = negative ? e : decimal{};
+        const decimal& most = negative ? decimal{} : e;
+        if (subtract(x, least).negative) x = least;
+        if (subtract(most, x).negative) x = most;
         break;
     }
     }
@@ -78,14 +87,16 @@ std::string chooser::choose(const tree& t) {
             below[v] += u.extent[v] == 1;
             below[u.parent(v)] += below[v];
         }
-        const std::vector<double> length = u.lengths();
         for (node_ref n : lines->chosen()) {
             const std::uint32_t v = u.branch_of(n);
             scored_branch row;
             row.chosen = n;
             row.leaves = u.flipped(v) ? u.leaves() - below[v] : below[v];
-            row.length = length[v];
-            row.position = u.flipped(v) ? length[v] - every[v].position : every[v].position;
+            row.length = length_value(length_of(n));
+            // From the chosen node's end, within the branch as read.
+            const double at = every[v].position, from_lower = u.length(v);
+            row.position = !u.flipped(v) ? at : at == 0 ? row.length : at == from_lower ? 0 : from_lower - at;
+            row.position = std::clamp(row.position, std::min(0.0, row.length), std::max(0.0, row.length));
             row.score = every[v].score;
             table.push_back(row);
         }

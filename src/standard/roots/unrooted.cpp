@@ -34,10 +34,14 @@ bool unrooted::before(std::uint32_t a, std::uint32_t b) const {
     return rank[a] < rank[b];
 }
 
+double unrooted::length(std::uint32_t v) const {
+    const double own = length_value(t.length(original(v)));
+    return v == merged ? own + length_value(t.length(offset)) : own;
+}
+
 std::vector<double> unrooted::lengths() const {
     std::vector<double> out(size(), 0.0);
-    for (std::uint32_t v = 1; v < size(); ++v) out[v] = length_value(t.length(original(v)));
-    if (merged != none) out[merged] += length_value(t.length(offset));
+    for (std::uint32_t v = 1; v < size(); ++v) out[v] = length(v);
     return out;
 }
 

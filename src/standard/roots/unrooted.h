@@ -50,8 +50,9 @@ public:
     // rootings (post-order as read).
     bool before(std::uint32_t a, std::uint32_t b) const;
 
-    // The length of the branch above each view node, as a double (a missing
-    // length 0; the merged branch is the sum of its two).
+    // The length of the branch above view node v, as a double (a missing
+    // length 0; the merged branch is the sum of its two); and of every one.
+    double length(std::uint32_t v) const;
     std::vector<double> lengths() const;
 
 private:
