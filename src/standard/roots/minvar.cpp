@@ -27,8 +27,8 @@ struct spread_ops {
     spread join(const spread& a, const spread& b) const {
         if (a.k == 0) return b;
         if (b.k == 0) return a;
-        const double k = a.k + b.k, delta = b.mean - a.mean;
-        return {k, a.mean + delta * (b.k / k), a.m2 + b.m2 + delta * delta * (a.k * b.k / k)};
+        const double k = a.k + b.k, delta = b.mean - a.mean, share = b.k / k;
+        return {k, a.mean + delta * share, a.m2 + b.m2 + delta * delta * a.k * share};
     }
 };
 
