@@ -374,7 +374,7 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
     roots::chooser chooser(how);
     const std::string refusal = chooser.choose(t);
     rootings r(t, how.labels);
-    const std::vector<node_ref>& order = r.chosen();
+    const auto& order = r.chosen();
     const bool finite = tame(t);
     brute = brute && finite;
     std::unique_ptr<root_oracle> o;
@@ -420,7 +420,7 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
         std::string line;
         chooser.write(t, line);
         if (!real) return name + "rooted a tree of no branch";
-        return line == t.text + ";" ? "" : name + "a tree of no branch written as " + line;
+        return line == std::string(t.text.view()) + ";" ? "" : name + "a tree of no branch written as " + line;
     }
     const auto found = std::find(order.begin(), order.end(), chooser.chosen());
     if (found == order.end()) return name + "chose node " + std::to_string(chooser.chosen()) + ", no branch";
@@ -439,7 +439,7 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
     tree back;
     const std::string error = read_one(line, back);
     if (!error.empty()) return where + "does not read back: " + error;
-    if (back.text + ";" != line) return where + "blanks, or more than one tree";
+    if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";
     if (back.nodes[0].is_leaf() || back.nodes[0].children != 2) return where + "the root has not two children";
     const node_ref back_second = dissolved_second(back);
     const decimal first_length = exact_length(back.length(1)), second_length = exact_length(back.length(back_second));

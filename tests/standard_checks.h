@@ -207,7 +207,7 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         const std::string where = "rooting above node " + std::to_string(n) + " " + line + ": ";
         const std::string error = read_one(line, back);
         if (!error.empty()) return where + "does not read back: " + error;
-        if (back.text + ";" != line) return where + "blanks, or more than one tree";
+        if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";
         if (back.nodes[0].children != 2) return where + "the root has not two children";
         node_ref second = 2;
         while (back.nodes[second].parent != 0) ++second;

@@ -2,6 +2,7 @@
 // the rootings of small trees.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -167,8 +168,47 @@ TEST(StandardReader, ReadsEveryTreeInTurn) {
     reader in(std::string_view("(A,B);(C,D)E;\n(\n F,\n G\n)\n;\n[&U](H,I); \n"));
     tree t;
     std::vector<std::string> texts;
-    while (in.next(t) == reader::read) texts.push_back(t.text);
+    while (in.next(t) == reader::read) texts.emplace_back(t.text.view());
     EXPECT_EQ(texts, (std::vector<std::string>{"(A,B)", "(C,D)E", "(F,G)", "[&U](H,I)"}));
+}
+
+// Every tree of the input, summarised, and how the reading ended.
+std::string all_of(reader& in) {
+    tree t;
+    std::string out;
+    reader::result got;
+    while ((got = in.next(t)) == reader::read) out += summary(t) + "\n";
+    return out + (got == reader::end ? "end" : in.error().message());
+}
+
+// A file is read a block at a time and the common annotations straight from
+// the block: wherever a block ends in a tree, the trees and errors are the
+// ones read from memory.
+TEST(StandardReader, ReadsTheSameWhereverABlockEnds) {
+    const std::size_t block = 1 << 16;
+    const std::vector<std::string> trees = {
+        "(Alpha:0.125,(B:1.5,C:2)90:0.25,'d e':1e-3)R:0;",
+        "[&R] ( A [x] : 1 ,\n B:2[&y] )'R''s':3;",
+        "A;",  // one leaf between big trees
+        "(A:1,B:2)C D;",  // an error after the edge
+        "(A:1,B:2.5.1);",
+    };
+    const std::string big = "(" + std::string(block / 2, 'L') + ":1,M:2);\n";
+    for (const std::string& tree_text : trees) {
+        for (std::size_t edge = 0; edge <= tree_text.size(); ++edge) {
+            // The first block ends `edge` bytes into the tree.
+            std::string input = big + std::string(block - big.size() - edge, '\n') + tree_text + "\n" + big;
+            reader from_memory{std::string_view(input)};
+            std::FILE* file = std::tmpfile();
+            ASSERT_NE(file, nullptr);
+            ASSERT_EQ(std::fwrite(input.data(), 1, input.size(), file), input.size());
+            std::fflush(file);
+            std::rewind(file);
+            reader from_file(fileno(file));
+            EXPECT_EQ(all_of(from_file), all_of(from_memory)) << tree_text << " cut after " << edge;
+            std::fclose(file);
+        }
+    }
 }
 
 // Every line the mode writes for a tree.

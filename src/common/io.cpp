@@ -37,29 +37,18 @@ bool put(std::string_view s, std::FILE* out) {
     return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
 }
 
-char* line_writer::room(std::size_t n) {
-    if (used + n > capacity) {
-        // Not zeroed: a line is written before it is read.
-        const std::size_t grown = std::max(2 * capacity, used + n);
-        std::unique_ptr<char[]> bigger(new char[grown]);
-        if (used) std::memcpy(bigger.get(), buffer.get(), used);
-        buffer = std::move(bigger);
-        capacity = grown;
-    }
-    return buffer.get() + used;
-}
-
 void line_writer::end_line() {
-    *room(1) = '\n';
-    complete = ++used;
+    lines.push_back('\n');
+    complete = lines.size();
     if (complete >= block) flush();
 }
 
 bool line_writer::flush() {
-    if (complete == 0) return written;  // nothing whole yet, perhaps no buffer
-    if (written) written = put(std::string_view(buffer.get(), complete), out);
-    std::memmove(buffer.get(), buffer.get() + complete, used - complete);
-    used -= complete;
+    if (complete == 0) return written;
+    if (written) written = put(std::string_view(lines.data(), complete), out);
+    const std::size_t rest = lines.size() - complete;
+    std::memmove(lines.data(), lines.data() + complete, rest);
+    lines.keep(rest);
     complete = 0;
     return written;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/memory.h"
+
 namespace quorlen {
 
 // The status of every failed run.
@@ -33,8 +35,8 @@ public:
     explicit line_writer(std::FILE* out) : out(out) {}
     // Room for n more bytes of the line being built: write them there, then
     // say where they end with wrote().
-    char* room(std::size_t n);
-    void wrote(const char* end) { used = static_cast<std::size_t>(end - buffer.get()); }
+    char* room(std::size_t n) { return lines.room(n); }
+    void wrote(const char* end) { lines.wrote(end); }
     void end_line();
     // Writes every line gathered so far. False iff any write has failed.
     bool flush();
@@ -43,10 +45,8 @@ public:
 private:
     static constexpr std::size_t block = 1 << 20;
     std::FILE* out;
-    std::unique_ptr<char[]> buffer;  // whole lines, then the one being built
-    std::size_t capacity = 0;
-    std::size_t used = 0;      // how much of buffer is written
-    std::size_t complete = 0;  // how much of that is whole lines
+    byte_buffer lines;  // whole lines, then the one being built
+    std::size_t complete = 0;  // how much of lines is whole lines
     bool written = true;
 };
 

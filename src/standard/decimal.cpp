@@ -156,29 +156,6 @@ void write_decimal(const decimal& a, std::string& out) {
     out += p;
 }
 
-// Plain numbers are digits with at most one point, no sign and no exponent,
-// too short for any digit of theirs, of their halves, or of sums of two of
-// them and their halves, to stand out of range.
-namespace {
-
-bool plain(std::string_view text) {
-    if (text.empty() || text.size() > static_cast<std::size_t>(max_exponent) - 8) return false;
-    bool point = false, digit = false;
-    for (char c : text) {
-        if (is_digit(c)) {
-            digit = true;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    return digit;
-}
-
-}  // namespace
-
-bool plain_length(std::string_view text) { return plain(text); }
 
 bool half_in_range(std::string_view text) {
     decimal d;
@@ -194,13 +171,8 @@ bool sum_in_range(std::string_view a, std::string_view b) {
     return in_range(sum) && in_range(half(sum));
 }
 
-void write_half(std::string_view text, std::string& out) {
-    if (!plain(text) || text.size() > 60) {
-        decimal d;
-        parse_decimal(text, d);
-        write_decimal(half(d), out);
-        return;
-    }
+char* write_plain_half(std::string_view text, char* out) {
+    if (!plain_length(text) || text.size() > 60) return nullptr;
     // Long division by 2, digit by digit; a last odd digit adds a 5.
     char digits[64];
     std::size_t n = 0, point = text.size();
@@ -222,24 +194,31 @@ void write_half(std::string_view text, std::string& out) {
     while (first < n && digits[first] == '0') ++first;
     while (n > point && digits[n - 1] == '0') --n;
     if (first == n) {
-        out += '0';
-        return;
+        *out++ = '0';
+        return out;
     }
-    if (point > first ? point - first > 16 : first - point > 3) {
-        decimal d;
-        parse_decimal(text, d);
-        write_decimal(half(d), out);
-        return;
-    }
+    if (point > first ? point - first > 16 : first - point > 3) return nullptr;
     if (first < point) {
-        out.append(digits + first, point - first);
+        for (std::size_t i = first; i < point; ++i) *out++ = digits[i];
     } else {
-        out += '0';
+        *out++ = '0';
     }
     if (n > point) {
-        out += '.';
-        out.append(digits + point, n - point);
+        *out++ = '.';
+        for (std::size_t i = point; i < n; ++i) *out++ = digits[i];
     }
+    return out;
+}
+
+void write_half(std::string_view text, std::string& out) {
+    char quick[64];
+    if (const char* end = write_plain_half(text, quick)) {
+        out.append(quick, static_cast<std::size_t>(end - quick));
+        return;
+    }
+    decimal d;
+    parse_decimal(text, d);
+    write_decimal(half(d), out);
 }
 
 }  // namespace quorlen::standard

@@ -28,9 +28,19 @@ enum class length_fault { none, not_a_number, out_of_range };
 // optional exponent: "1", "-0.01", ".5", "1e-05", "2.5E+3".
 length_fault parse_decimal(std::string_view text, decimal& out);
 
-// Plain (digits and a point) and short: in range, and so are its half and
-// its sum with another such length, and that sum's half.
-bool plain_length(std::string_view text);
+// Plain (digits with at most one point; no sign, no exponent) and short:
+// in range, and so are its half, its sum with another such length, and that
+// sum's half.
+inline bool plain_length(std::string_view text) {
+    if (text.size() > static_cast<std::size_t>(max_exponent) - 8) return false;
+    bool point = false;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c - '0') <= 9) continue;
+        if (c != '.' || point) return false;
+        point = true;
+    }
+    return text.size() > (point ? 1u : 0u);
+}
 // Whether a rooting can write half the length (which parse_decimal accepts).
 bool half_in_range(std::string_view text);
 // Whether a rooting can write the sum of two lengths, and its half; an empty
@@ -52,5 +62,9 @@ void write_decimal(const decimal& a, std::string& out);
 // Appends half the length written as text (which parse_decimal accepts), as
 // write_decimal would write it; sooner for plain numbers.
 void write_half(std::string_view text, std::string& out);
+// The same for a plain length of at most 60 characters whose half
+// write_decimal writes positionally, to out, which has room for 64 bytes:
+// returns where it ends. Null, with nothing written, for any other.
+char* write_plain_half(std::string_view text, char* out);
 
 }  // namespace quorlen::standard

@@ -15,19 +15,20 @@ namespace {
 // Text offsets are 32 bits; a tree's text stops well short of that.
 constexpr std::size_t longest_text = 0xF0000000u;
 
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-// The characters of unquoted labels and of lengths, by byte.
-struct plain_bytes {
-    bool of[256];
-    constexpr plain_bytes() : of() {
-        for (int c = 0; c < 256; ++c) of[c] = true;
-        for (unsigned char c : std::string_view(" \t\r\n()[]':;,")) of[c] = false;
+// The characters of unquoted labels and of lengths, and blanks, by byte.
+enum : unsigned char { plain_byte = 1, blank_byte = 2 };
+struct byte_kinds {
+    unsigned char of[256];
+    constexpr byte_kinds() : of() {
+        for (int c = 0; c < 256; ++c) of[c] = plain_byte;
+        for (unsigned char c : std::string_view("()[]':;,")) of[c] = 0;
+        for (unsigned char c : std::string_view(" \t\r\n")) of[c] = blank_byte;
     }
 };
-constexpr plain_bytes plain_table;
+constexpr byte_kinds kind;
 
-// -1, the end, is none.
-bool is_plain(int c) { return c >= 0 && plain_table.of[c]; }
+// -1, the end, is not.
+bool is_plain(int c) { return c >= 0 && kind.of[c] == plain_byte; }
 
 std::string shown(int c) {
     if (c >= 0x21 && c < 0x7f) return std::string("'") + static_cast<char>(c) + "'";
@@ -52,6 +53,7 @@ std::string read_error::message() const {
 
 bool reader::fill() {
     if (at_end) return false;
+    if (before_reading) before_reading();
     ssize_t n;
     do n = ::read(fd, buffer.get(), block);
     while (n < 0 && errno == EINTR);
@@ -60,39 +62,34 @@ bool reader::fill() {
         unreadable = n < 0;
         return false;
     }
+    taken += filled;
     at = 0;
     filled = static_cast<std::size_t>(n);
     return true;
 }
 
-int reader::peek() {
-    if (at == filled && !fill()) return -1;
+int reader::peek_filled() {
+    if (!fill()) return -1;
     return static_cast<unsigned char>(data[at]);
-}
-
-void reader::advance() {
-    if (data[at++] == '\n') {
-        ++line;
-        column = 1;
-    } else {
-        ++column;
-    }
 }
 
 // Copies a run of the characters of unquoted labels and lengths into the
 // text, a buffer's worth at a time; none of them ends a line.
 void reader::copy_plain(tree& t) {
-    while (is_plain(peek())) {
-        std::size_t end = at;
-        while (end < filled && plain_table.of[static_cast<unsigned char>(data[end])]) ++end;
-        t.text.append(data + at, end - at);
-        column += end - at;
-        at = end;
+    while (at < filled || fill()) {
+        const char *p = data + at, *end = data + filled;
+        char* to = t.text.room(filled - at);
+        while (p < end && kind.of[static_cast<unsigned char>(*p)] == plain_byte) *to++ = *p++;
+        t.text.wrote(to);
+        at = static_cast<std::size_t>(p - data);
+        if (p < end) return;  // else the run may go on in the next block
     }
 }
 
-void reader::skip_blanks() {
-    while (is_blank(peek())) advance();
+void reader::skip_some_blanks() {
+    do {
+        while (at < filled && kind.of[static_cast<unsigned char>(data[at])] == blank_byte) advance();
+    } while (at == filled && fill());
 }
 
 reader::result reader::fail(std::size_t at_line, std::size_t at_column, std::string what) {
@@ -101,14 +98,14 @@ reader::result reader::fail(std::size_t at_line, std::size_t at_column, std::str
 }
 
 // Copies comments, and the blanks between them, into the text.
-bool reader::read_comments(tree& t) {
+bool reader::read_some_comments(tree& t) {
     for (skip_blanks(); peek() == '['; skip_blanks()) {
-        const std::size_t from_line = line, from_column = column;
+        const std::size_t from_line = line, from_column = column();
         int c;
         do {
             c = peek();
             if (c < 0) return fail(from_line, from_column, "unterminated comment"), false;
-            t.text += static_cast<char>(c);
+            t.text.push_back(static_cast<char>(c));
             advance();
         } while (c != ']');
     }
@@ -121,40 +118,69 @@ bool reader::read_label(tree& t) {
         copy_plain(t);
         return true;
     }
-    const std::size_t from_line = line, from_column = column;
-    t.text += '\'';
+    const std::size_t from_line = line, from_column = column();
+    t.text.push_back('\'');
     advance();
     for (;;) {
         const int c = peek();
         if (c < 0) return fail(from_line, from_column, "unterminated quote"), false;
-        t.text += static_cast<char>(c);
+        t.text.push_back(static_cast<char>(c));
         advance();
         if (c == '\'') {
             if (peek() != '\'') return true;
-            t.text += '\'';  // '' stands for a quote inside the label
+            t.text.push_back('\'');  // '' stands for a quote inside the label
             advance();
         }
     }
+}
+
+// The annotation most trees have, taken at once from the block: an unquoted
+// label and perhaps ":" and a plain length, with no blank or comment, and
+// then, in the same block, what ends the node. False, with nothing taken,
+// for anything else.
+bool reader::quick_annotation(tree& t, node& v) {
+    const char *const from = data + at, *const end = data + filled;
+    const char* p = from;
+    while (p < end && kind.of[static_cast<unsigned char>(*p)] == plain_byte) ++p;
+    const std::size_t label = static_cast<std::size_t>(p - from);
+    std::size_t length = 0;
+    if (p < end && *p == ':') {
+        const char* const digits = ++p;
+        while (p < end && kind.of[static_cast<unsigned char>(*p)] == plain_byte) ++p;
+        length = static_cast<std::size_t>(p - digits) + 1;
+        if (!plain_length(std::string_view(digits, length - 1))) return false;
+    }
+    if (p == end || (*p != ',' && *p != ')' && *p != ';')) return false;
+    const std::size_t size = static_cast<std::size_t>(p - from);
+    char* to = t.text.room(size);
+    if (size) std::memcpy(to, from, size);
+    const auto start = static_cast<std::uint32_t>(t.text.size());
+    t.text.wrote(to + size);
+    v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
+    v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
+    at += size;
+    return true;
 }
 
 // Reads what follows a node's children, or makes a leaf: label, comments,
 // ":" and length, comments. The node stands `depth` groups deep.
 bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
     node& v = t.nodes[n];
+    if (quick_annotation(t, v)) return t.text.size() <= longest_text || (fail_here("tree too long"), false);
     skip_blanks();
     if (!read_label(t)) return false;
     v.label_end = static_cast<std::uint32_t>(t.text.size());
     const bool unquoted = v.label_end > v.label_at() && t.text[v.label_at()] != '\'';
-    const std::size_t label_line = line, label_column = column;
+    const std::size_t label_ends = taken + at;
     if (!read_comments(t)) return false;
     v.colon = v.length_end = static_cast<std::uint32_t>(t.text.size());
     if (peek() == ':') {
-        t.text += ':';
+        t.text.push_back(':');
         advance();
         skip_blanks();
-        const std::size_t from_line = line, from_column = column;
+        const std::size_t from_line = line, from_column = column();
         copy_plain(t);
-        const std::string_view length = std::string_view(t.text).substr(v.colon + 1);
+        const std::string_view length = t.text.view().substr(v.colon + 1);
         if (!plain_length(length)) {
             decimal parsed;
             switch (parse_decimal(length, parsed)) {
@@ -179,7 +205,7 @@ bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
     const int c = peek();
     if (is_plain(c) || c == '\'') {
         // Only blanks stood between the label and this.
-        if (unquoted && v.end == v.label_end && (line != label_line || column != label_column))
+        if (unquoted && v.end == v.label_end && taken + at != label_ends)
             return fail_here("unexpected " + shown(c) + ": a label with blanks must be quoted"), false;
         return fail_here("unexpected " + shown(c)), false;
     }
@@ -209,7 +235,10 @@ reader::result reader::next(tree& t) {
     if (!started) {
         started = true;
         static const char bom[] = "\xEF\xBB\xBF";
-        if (peek() == 0xEF && filled - at >= 3 && std::memcmp(data + at, bom, 3) == 0) at += 3;
+        if (peek() == 0xEF && filled - at >= 3 && std::memcmp(data + at, bom, 3) == 0) {
+            at += 3;
+            line_start = taken + at;  // columns count from after it
+        }
     }
     skip_blanks();
     if (peek() < 0) {
@@ -223,12 +252,7 @@ reader::result reader::next(tree& t) {
     if (!read_comments(t)) return failed;
     t.leading = static_cast<std::uint32_t>(t.text.size());
 
-    struct open_group {  // and where its "(" stands, for an error
-        node_ref n;
-        std::uint32_t line;  // at most UINT32_MAX
-        std::uint64_t column;
-    };
-    std::vector<open_group> open;
+    open.clear();
     auto add_node = [&]() {
         node v;
         v.start = static_cast<std::uint32_t>(t.text.size());
@@ -243,8 +267,9 @@ reader::result reader::next(tree& t) {
         // A node starts here.
         skip_blanks();
         if (peek() == '(') {
-            open.push_back({add_node(), static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), column});
-            t.text += '(';
+            const node_ref n = add_node();
+            open.push_back({n, static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), column()});
+            t.text.push_back('(');
             advance();
             continue;
         }
@@ -256,15 +281,15 @@ reader::result reader::next(tree& t) {
             skip_blanks();
             const int c = peek();
             if (c == ',' && !open.empty()) {
-                t.text += ',';
+                t.text.push_back(',');
                 advance();
                 break;
             }
             if (c == ')' && !open.empty()) {
                 n = open.back().n;
-                open.pop_back();
+                open.keep(open.size() - 1);
                 t.nodes[n].close = static_cast<std::uint32_t>(t.text.size());
-                t.text += ')';
+                t.text.push_back(')');
                 advance();
                 continue;
             }

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/memory.h"
 
 namespace quorlen::standard {
 
@@ -38,17 +41,17 @@ struct node {
 
 // One tree as read, its blanks outside quotes and comments left out.
 struct tree {
-    std::string text;
+    byte_buffer text;
     // The comments before the tree's first node: text[0, leading).
     std::uint32_t leading = 0;
     // Every node in the order its text starts (pre-order): the root first,
     // and each node after its parent.
-    std::vector<node> nodes;
+    pod_array<node> nodes;
     // The nodes in the order their text ends (post-order): the root last.
-    std::vector<node_ref> post_order;
+    pod_array<node_ref> post_order;
 
     std::string_view span(std::uint32_t from, std::uint32_t to) const {
-        return std::string_view(text).substr(from, to - from);
+        return text.view().substr(from, to - from);
     }
     std::string_view label(node_ref n) const { return span(nodes[n].label_at(), nodes[n].label_end); }
     // The length without its ":"; empty when there is none.
@@ -73,8 +76,11 @@ struct read_error {
 class reader {
 public:
     // From a file descriptor, read as the trees are wanted, so that a pipe
-    // gives each tree as soon as it is written.
-    explicit reader(int fd) : fd(fd), buffer(new char[block]), data(buffer.get()) {}
+    // gives each tree as soon as it is written. Before each read, which may
+    // wait for the writer, `before_reading` is called: the lines of the
+    // trees read so far can be written then.
+    explicit reader(int fd, std::function<void()> before_reading = {})
+        : fd(fd), before_reading(std::move(before_reading)), buffer(new char[block]), data(buffer.get()) {}
     // From bytes in memory.
     explicit reader(std::string_view bytes)
         : data(bytes.data()), filled(bytes.size()), at_end(true) {}
@@ -88,25 +94,47 @@ public:
     bool input_failed() const { return unreadable; }
 
 private:
-    int peek();  // the next byte, or -1 at the end of the input
-    void advance();
+    // The next byte, or -1 at the end of the input.
+    int peek() { return at < filled ? static_cast<unsigned char>(data[at]) : peek_filled(); }
+    int peek_filled();
+    void advance() {
+        if (data[at++] == '\n') {
+            ++line;
+            line_start = taken + at;
+        }
+    }
+    // Where the next byte stands in its line, counted from 1.
+    std::size_t column() const { return taken + at - line_start + 1; }
     bool fill();
-    void skip_blanks();
+    void skip_blanks() {
+        // Most bytes are no blank: those are let through at once.
+        if (at < filled && static_cast<unsigned char>(data[at]) > ' ') return;
+        skip_some_blanks();
+    }
+    void skip_some_blanks();
     void copy_plain(tree& t);
     result fail(std::size_t line, std::size_t column, std::string what);
-    result fail_here(std::string what) { return fail(line, column, std::move(what)); }
-    bool read_comments(tree& t);
+    result fail_here(std::string what) { return fail(line, column(), std::move(what)); }
+    bool read_comments(tree& t) {
+        if (at < filled && static_cast<unsigned char>(data[at]) > ' ' && data[at] != '[') return true;
+        return read_some_comments(t);
+    }
+    bool read_some_comments(tree& t);
     bool read_label(tree& t);
+    bool quick_annotation(tree& t, node& v);
     bool read_annotation(tree& t, node_ref n, std::size_t depth);
     bool root_lengths_in_range(const tree& t);
 
     static constexpr std::size_t block = 1 << 16;
     int fd = -1;
+    std::function<void()> before_reading;
     std::unique_ptr<char[]> buffer;  // what is read from fd, a block at a time
     const char* data = nullptr;  // the bytes read and not yet taken: data[at, filled)
     std::size_t at = 0, filled = 0;
     bool at_end = false, unreadable = false, started = false;
-    std::size_t line = 1, column = 1;
+    std::size_t taken = 0;  // the bytes of the input before data[0]
+    std::size_t line = 1;
+    std::size_t line_start = 0;  // where the line of the next byte starts in the input
     std::size_t trees = 0;
     read_error fault;
     // The lengths of the root's children that are not plain_length, and
@@ -117,6 +145,13 @@ private:
         std::size_t line, column;
     };
     std::vector<placed> root_lengths;
+    // The groups open, innermost last, and where each "(" stands.
+    struct open_group {
+        node_ref n;
+        std::uint32_t line;  // at most UINT32_MAX
+        std::uint64_t column;
+    };
+    pod_array<open_group> open;
 };
 
 }  // namespace quorlen::standard

@@ -142,15 +142,15 @@ std::string_view rootings::branch_length(node_ref n) const {
 }
 
 char* rootings::write(node_ref chosen, char* p) {
-    if (dissolved && t.nodes[chosen].parent == 0) {
-        half_length = merged_half;
-    } else {
-        half_length.clear();
-        if (t.nodes[chosen].has_length()) {
-            half_length += ':';
-            write_half(t.length(chosen), half_length);
-        }
+    if (dissolved && t.nodes[chosen].parent == 0) return write(chosen, merged_half, merged_half, p);
+    if (!t.nodes[chosen].has_length()) return write(chosen, {}, {}, p);
+    char quick[65] = {':'};
+    if (const char* end = write_plain_half(t.length(chosen), quick + 1)) {
+        const std::string_view half(quick, static_cast<std::size_t>(end - quick));
+        return write(chosen, half, half, p);
     }
+    half_length.assign(1, ':');
+    write_half(t.length(chosen), half_length);
     return write(chosen, half_length, half_length, p);
 }
 
@@ -165,7 +165,8 @@ char* rootings::write(node_ref chosen, std::string_view first_length, std::strin
     *p++ = ',';
     // Up the old rooting: each node's former parent becomes its last child,
     // "(" its other children "," and then the former parent.
-    path.assign(1, chosen);
+    path.clear();
+    path.push_back(chosen);
     for (node_ref x = chosen;;) {
         const node_ref y = t.nodes[x].parent;
         if (y == root && dissolved) {

@@ -23,7 +23,7 @@ public:
     // The nodes whose branch takes the root, in the order written: every node
     // but the root in post-order, less a two-child root's second child, whose
     // branch is its first child's.
-    const std::vector<node_ref>& chosen() const { return nodes; }
+    const pod_array<node_ref>& chosen() const { return nodes; }
 
     // The most bytes a rooting takes.
     std::size_t longest() const;
@@ -49,7 +49,7 @@ private:
 
     const tree& t;
     const bool supports;
-    std::vector<node_ref> nodes;
+    pod_array<node_ref> nodes;
     // A root with two children is no node of the unrooted tree: its two
     // branches, to first and second, are one, of length merged.
     bool dissolved = false;
@@ -59,7 +59,7 @@ private:
     std::string half_length;  // the chosen branch's half, ":" and the length, or empty
     // The chosen node and the nodes above it up to the old root (or to the
     // old root's child, where the root is dissolved).
-    std::vector<node_ref> path;
+    pod_array<node_ref> path;
     std::unique_ptr<char[]> scratch;  // room for a rooting, for write to a string
 };
 

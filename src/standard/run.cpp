@@ -10,9 +10,10 @@ namespace quorlen {
 int run_standard(const char* path, standard::internal_labels labels) {
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
-    standard::reader reader(fileno(in));
-    standard::tree t;
     line_writer out(stdout);
+    // A tree's lines are out before the input is read again.
+    standard::reader reader(fileno(in), [&out] { out.flush(); });
+    standard::tree t;
     standard::reader::result got;
     while ((got = reader.next(t)) == standard::reader::read) {
         standard::rootings r(t, labels);
@@ -20,9 +21,9 @@ int run_standard(const char* path, standard::internal_labels labels) {
             out.wrote(r.write(n, out.room(r.longest())));
             out.end_line();
         }
-        // A tree's lines are out before the next tree is read.
-        if (!out.flush()) break;
+        if (!out.ok()) break;
     }
+    out.flush();
     close_input(in);
     if (!out.ok()) return fail_output();
     if (got == standard::reader::failed)

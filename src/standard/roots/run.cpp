@@ -51,10 +51,11 @@ void write_scores(const standard::tree& t, std::size_t number, const standard::r
 int run_roots(const char* path, const standard::roots::options& how) {
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
-    standard::reader reader(fileno(in));
+    line_writer out(stdout);
+    // A tree's lines are out before the input is read again.
+    standard::reader reader(fileno(in), [&out] { out.flush(); });
     standard::tree t;
     standard::roots::chooser chooser(how);
-    line_writer out(stdout);
     if (how.scores) {
         out.wrote(put(out.room(64), "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest"));
         out.end_line();
@@ -72,8 +73,7 @@ int run_roots(const char* path, const standard::roots::options& how) {
             out.wrote(chooser.write(t, out.room(chooser.longest() + t.text.size() + 2)));
             out.end_line();
         }
-        // A tree's lines are out before the next tree is read.
-        if (!out.flush()) break;
+        if (!out.ok()) break;
     }
     out.flush();
     close_input(in);

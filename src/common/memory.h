@@ -1,0 +1,113 @@
+// Memory for the arrays of big trees. A tree of a million leaves takes a
+// hundred megabytes or more, and taking them from the system a 4 KB page at a
+// time costs more than reading the tree: blocks of 2 MB and more are mapped
+// on their own and asked for in huge pages, where the system gives them.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace quorlen {
+
+// A block of `bytes`, mapped apart when big; null if there is no memory.
+void* take_memory(std::size_t bytes) noexcept;
+// Gives back what take_memory took, with the same size.
+void give_memory(void* p, std::size_t bytes) noexcept;
+
+template <class T>
+struct big_allocator {
+    using value_type = T;
+    big_allocator() = default;
+    template <class U>
+    big_allocator(const big_allocator<U>&) {}
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+        void* p = take_memory(n * sizeof(T));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) noexcept { give_memory(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const big_allocator<U>&) const { return true; }
+    template <class U>
+    bool operator!=(const big_allocator<U>&) const { return false; }
+};
+
+template <class T>
+using big_vector = std::vector<T, big_allocator<T>>;
+
+// Gives p, taken with old_bytes of which the first `kept` are written, the
+// size new_bytes: moved by the system where it is big, without a copy.
+// Null, with p still held, if there is no memory.
+void* resize_memory(void* p, std::size_t old_bytes, std::size_t new_bytes, std::size_t kept) noexcept;
+
+// A growing array of plain values, made a piece at a time and written in
+// place: ask for room, write there, then say where the writing ends. Unlike
+// std::vector, a big array grows without being copied.
+template <class T>
+class pod_array {
+    static_assert(std::is_trivially_copyable_v<T>, "values moved as bytes");
+
+public:
+    pod_array() = default;
+    ~pod_array() { give_memory(items, capacity * sizeof(T)); }
+    pod_array(const pod_array&) = delete;
+    pod_array& operator=(const pod_array&) = delete;
+
+    // Room for n more values after the ones written, at least; the values
+    // written stay, but where they are may change.
+    T* room(std::size_t n) {
+        if (capacity - used < n) grow(n);
+        return items + used;
+    }
+    void wrote(const T* end) { used = static_cast<std::size_t>(end - items); }
+    void push_back(const T& x) {
+        T* at = room(1);
+        *at = x;
+        ++used;
+    }
+    void reserve(std::size_t n) {
+        if (n > used) room(n - used);
+    }
+    // Leaves the first n values.
+    void keep(std::size_t n) { used = n; }
+    void clear() { used = 0; }
+
+    T* data() { return items; }
+    const T* data() const { return items; }
+    std::size_t size() const { return used; }
+    bool empty() const { return used == 0; }
+    T& operator[](std::size_t i) { return items[i]; }
+    const T& operator[](std::size_t i) const { return items[i]; }
+    T& back() { return items[used - 1]; }
+    const T& front() const { return items[0]; }
+    const T* begin() const { return items; }
+    const T* end() const { return items + used; }
+
+private:
+    void grow(std::size_t n) {
+        const std::size_t least = 256 / sizeof(T) + 1;
+        if (n > static_cast<std::size_t>(-1) / sizeof(T) / 2 - used) throw std::bad_alloc();
+        std::size_t grown = 2 * capacity > used + n ? 2 * capacity : used + n;
+        if (grown < least) grown = least;
+        void* p = resize_memory(items, capacity * sizeof(T), grown * sizeof(T), used * sizeof(T));
+        if (!p) throw std::bad_alloc();
+        items = static_cast<T*>(p);
+        capacity = grown;
+    }
+    T* items = nullptr;  // take_memory's, room for capacity values; null iff capacity is 0
+    std::size_t capacity = 0;
+    std::size_t used = 0;  // items[0, used) are written
+};
+
+// Bytes, as text.
+class byte_buffer : public pod_array<char> {
+public:
+    std::string_view view() const { return std::string_view(data(), size()); }
+    operator std::string_view() const { return view(); }
+};
+
+}  // namespace quorlen
