@@ -115,7 +115,7 @@ std::size_t chooser::longest() const {
 
 char* chooser::write(const tree& t, char* p) {
     if (branch == none) {
-        std::memcpy(p, t.text.data(), t.text.size());
+        if (!t.text.empty()) std::memcpy(p, t.text.data(), t.text.size());
         p += t.text.size();
         *p++ = ';';
         return p;

@@ -13,7 +13,7 @@ namespace quorlen {
 namespace {
 
 char* put(char* p, std::string_view s) {
-    std::memcpy(p, s.data(), s.size());
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
     return p + s.size();
 }
 
