@@ -26,8 +26,9 @@ void* take_memory(std::size_t bytes) noexcept {
     if (mapped == MAP_FAILED) return nullptr;
     const auto at = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t start = (at + huge - 1) / huge * huge;
-    if (start > at) munmap(mapped, start - at);
-    if (start + size < at + size + huge) munmap(reinterpret_cast<void*>(start + size), at + huge - start);
+    const std::size_t head = start - at;  // less than huge
+    if (head) munmap(mapped, head);
+    munmap(reinterpret_cast<void*>(start + size), huge - head);
     void* p = reinterpret_cast<void*>(start);
 #ifdef MADV_HUGEPAGE
     madvise(p, size, MADV_HUGEPAGE);  // a hint: without it, 4 KB pages
@@ -46,12 +47,14 @@ void give_memory(void* p, std::size_t bytes) noexcept {
 
 void* resize_memory(void* p, std::size_t old_bytes, std::size_t new_bytes, std::size_t kept) noexcept {
     if (!p) return take_memory(new_bytes);
+#ifdef MREMAP_MAYMOVE
     if (old_bytes >= huge && new_bytes >= huge) {
         // The system moves the pages, not their bytes; the block keeps its
         // huge pages.
         void* moved = mremap(p, rounded(old_bytes), rounded(new_bytes), MREMAP_MAYMOVE);
         return moved == MAP_FAILED ? nullptr : moved;
     }
+#endif
     void* q = take_memory(new_bytes);
     if (!q) return nullptr;
     if (kept) std::memcpy(q, p, kept);
