@@ -8,7 +8,6 @@
 #include <new>
 #include <string_view>
 #include <type_traits>
-#include <vector>
 
 namespace quorlen {
 
@@ -16,28 +15,6 @@ namespace quorlen {
 void* take_memory(std::size_t bytes) noexcept;
 // Gives back what take_memory took, with the same size.
 void give_memory(void* p, std::size_t bytes) noexcept;
-
-template <class T>
-struct big_allocator {
-    using value_type = T;
-    big_allocator() = default;
-    template <class U>
-    big_allocator(const big_allocator<U>&) {}
-    T* allocate(std::size_t n) {
-        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-        void* p = take_memory(n * sizeof(T));
-        if (!p) throw std::bad_alloc();
-        return static_cast<T*>(p);
-    }
-    void deallocate(T* p, std::size_t n) noexcept { give_memory(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const big_allocator<U>&) const { return true; }
-    template <class U>
-    bool operator!=(const big_allocator<U>&) const { return false; }
-};
-
-template <class T>
-using big_vector = std::vector<T, big_allocator<T>>;
 
 // Gives p, taken with old_bytes of which the first `kept` are written, the
 // size new_bytes: moved by the system where it is big, without a copy.
