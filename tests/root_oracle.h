@@ -374,7 +374,8 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
     roots::chooser chooser(how);
     const std::string refusal = chooser.choose(t);
     rootings r(t, how.labels);
-    const auto& order = r.chosen();
+    const auto listed = r.chosen();
+    const std::vector<node_ref> order(listed.begin(), listed.end());
     const bool finite = tame(t);
     brute = brute && finite;
     std::unique_ptr<root_oracle> o;

@@ -190,13 +190,15 @@ inline bool same_distances(const std::vector<distance>& a, const std::vector<dis
 // rooted on two children of equal length whose first is the chosen node's
 // side; and stands for the same unrooted tree, branch for branch (leaves,
 // splits, lengths, supports, names and comments), with the same leaf-to-leaf
-// distances. There are as many rootings as branches.
+// distances. There are as many rootings as branches, and each is written
+// alike with and without the text beyond each node kept.
 inline std::string check_rootings(const tree& t, internal_labels kind, bool with_distances) {
     const std::map<std::string, int> ids = leaf_numbers(t);
     const std::vector<branch> as_read = unrooted(t, kind, ids);
     const std::vector<leaf_set> below = leaves_below(t, ids);
     const std::vector<distance> read_distances = with_distances ? distances(t, ids) : std::vector<distance>{};
-    rootings r(t, kind);
+    rootings r(t, kind), all(t, kind);
+    all.prepare_all();  // the text beyond each node kept, on a small tree
     if (r.chosen().size() != as_read.size())
         return std::to_string(r.chosen().size()) + " rootings for " + std::to_string(as_read.size()) + " branches";
     std::string line;
@@ -205,6 +207,9 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         line.clear();
         r.write(n, line);
         const std::string where = "rooting above node " + std::to_string(n) + " " + line + ": ";
+        std::string kept;
+        all.write(n, kept);
+        if (kept != line) return where + "written otherwise after prepare_all: " + kept;
         const std::string error = read_one(line, back);
         if (!error.empty()) return where + "does not read back: " + error;
         if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,21 @@ TEST(Decimal, HalvesAndSumsAreExactInTheirShortestForm) {
         }
     }
     EXPECT_EQ(written(add(number("1e9999"), number("1e-9999"))).size(), 2 * 9999 + 2 + 6);
+}
+
+// The quick half of a plain length, digit by digit, against the half of the
+// number: on every string of digits, points and zeros it takes.
+TEST(Decimal, QuickHalfIsTheHalf) {
+    std::mt19937_64 random(12);
+    const char alphabet[] = "0123456789.0000";
+    for (int k = 0; k < 200000; ++k) {
+        std::string text;
+        for (std::size_t i = random() % 22; i > 0; --i) text += alphabet[random() % 15];
+        char quick[64];
+        char* end = write_plain_half(text, quick);
+        if (!end) continue;
+        EXPECT_EQ(std::string(quick, static_cast<std::size_t>(end - quick)), written(half(number(text)))) << text;
+    }
 }
 
 TEST(Decimal, RejectsWhatIsNoNumber) {

@@ -1,5 +1,7 @@
 #include "standard/decimal.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -172,42 +174,59 @@ bool sum_in_range(std::string_view a, std::string_view b) {
 }
 
 char* write_plain_half(std::string_view text, char* out) {
-    if (!plain_length(text) || text.size() > 60) return nullptr;
-    // Long division by 2, digit by digit; a last odd digit adds a 5.
+    const std::size_t size = text.size();
+    if (size == 0 || size > 60) return nullptr;
+    // Long division by 2, digit by digit, each in its place; a last odd digit
+    // adds a 5. digits[0, n) is the half, with its point at `point`.
     char digits[64];
-    std::size_t n = 0, point = text.size();
-    int carry = 0;
-    for (char c : text) {
-        if (c == '.') {
-            point = n;
+    std::size_t point = size;
+    unsigned carry = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned d = static_cast<unsigned char>(text[i] - '0');
+        if (d > 9) {
+            if (text[i] != '.' || point != size) return nullptr;
+            point = i;
+            digits[i] = '.';
             continue;
         }
-        const int d = carry * 10 + (c - '0');
-        digits[n++] = static_cast<char>('0' + d / 2);
-        carry = d % 2;
+        const unsigned v = carry * 10 + d;
+        digits[i] = static_cast<char>('0' + (v >> 1));
+        carry = v & 1;
     }
-    if (point == text.size()) point = n;
-    if (carry) digits[n++] = '5';
-    // Positional, when write_decimal would write it so: below 10^16, and
-    // 0.0001 or more.
-    std::size_t first = 0;
-    while (first < n && digits[first] == '0') ++first;
-    while (n > point && digits[n - 1] == '0') --n;
-    if (first == n) {
-        *out++ = '0';
-        return out;
-    }
-    if (point > first ? point - first > 16 : first - point > 3) return nullptr;
-    if (first < point) {
-        for (std::size_t i = first; i < point; ++i) *out++ = digits[i];
+    std::size_t n = size;
+    if (point == size) {
+        if (carry) {
+            digits[n++] = '.';
+            digits[n++] = '5';
+        } else {
+            digits[n] = '.';  // no fraction: the point stands after the last digit
+        }
     } else {
+        if (size == 1) return nullptr;  // "." alone
+        if (carry) digits[n++] = '5';
+        while (n > point + 1 && digits[n - 1] == '0') --n;
+    }
+    // The integer part without its leading zeros, and the fraction's
+    // leading zeros: positional, as write_decimal writes it, below 10^16
+    // and from 0.0001 up.
+    std::size_t first = 0;
+    while (first < point && digits[first] == '0') ++first;
+    if (first == point) {
+        std::size_t nonzero = point + 1;
+        while (nonzero < n && digits[nonzero] == '0') ++nonzero;
+        if (nonzero >= n) {
+            *out++ = '0';
+            return out;
+        }
+        if (nonzero - point - 1 > 3) return nullptr;
         *out++ = '0';
+        std::memcpy(out, digits + point, n - point);
+        return out + (n - point);
     }
-    if (n > point) {
-        *out++ = '.';
-        for (std::size_t i = point; i < n; ++i) *out++ = digits[i];
-    }
-    return out;
+    if (point - first > 16) return nullptr;
+    if (n == point + 1) n = point;  // no fraction left: no point
+    std::memcpy(out, digits + first, n - first);
+    return out + (n - first);
 }
 
 void write_half(std::string_view text, std::string& out) {

@@ -68,9 +68,6 @@ rootings::rootings(const tree& in, internal_labels kind) : t(in), supports(kind 
         if (!t.nodes[first].is_leaf() && !t.nodes[second].is_leaf())
             merged_support = support_of(first).empty() ? support_of(second) : support_of(first);
     }
-    nodes.reserve(t.post_order.size());
-    for (node_ref n : t.post_order)
-        if (n != root && n != second) nodes.push_back(n);
 }
 
 // The support that n's label gives the branch above it. None for a leaf,
@@ -83,10 +80,14 @@ std::string_view rootings::support_of(node_ref n) const {
 }
 
 std::size_t rootings::longest() const {
+    constexpr std::size_t longest_length = 2 * max_exponent + 64;
+    return longest_beyond() + 2 * longest_length;
+}
+
+std::size_t rootings::longest_beyond() const {
     // Every piece of a rooting is a piece of the text, and none but the
     // chosen branch's halves, supports and merged length stands twice.
-    constexpr std::size_t longest_length = 2 * max_exponent + 64;
-    return 2 * t.text.size() + 2 * merged.size() + 2 * longest_length + 8;
+    return 2 * t.text.size() + 2 * merged.size() + 8;
 }
 
 // n's annotation with another label and length; its comments as read.
@@ -154,9 +155,111 @@ char* rootings::write(node_ref chosen, char* p) {
     return write(chosen, half_length, half_length, p);
 }
 
+// Up from x to its parent: "(" the parent's other children "," (the rest of
+// the way stands after). Below a two-child root, the root's other child ends
+// the way, on the merged branch, which takes x's length in the line.
+char* rootings::up(node_ref x, std::string_view length, char* p) const {
+    const node_ref root = 0, y = t.nodes[x].parent;
+    if (y == root && dissolved) {
+        const node_ref other = x == first ? second : first;
+        const bool relabel = supports && !t.nodes[other].is_leaf();
+        return write_node(other, relabel ? merged_support : t.label(other), length, p);
+    }
+    if (y == root && t.nodes[y].children == 1) return p;  // a leaf now: no children
+    p = open_children_but(y, x, p);
+    if (y != root && t.nodes[y].children > 1) *p++ = ',';
+    return p;
+}
+
+// Back down to x: ")" and the parent's annotation, with the length of the
+// branch it now hangs from, x's, and with supports that branch's support.
+// `chosen` says whether x's branch is the chosen one, whose length in the
+// line is a part of what was read.
+char* rootings::down(node_ref x, bool chosen, std::string_view length, std::string_view support, char* p) const {
+    const node_ref root = 0, y = t.nodes[x].parent;
+    if (y == root && dissolved) return p;
+    if (y != root && !chosen) {
+        // Most of the way, in fewer pieces: x, not chosen, is one of the
+        // nodes above the chosen one, internal, and has its length as read. With names, ")", y's label and its comments
+        // before the length stand together; with supports, x's label and
+        // length do where no comment stands between them.
+        const node &u = t.nodes[x], &v = t.nodes[y];
+        if (!supports) {
+            p = put(p, t.span(v.close, v.colon));
+            p = put(p, t.span(u.colon, u.length_end));
+        } else if (u.label_end == u.colon && v.label_end == v.colon) {
+            *p++ = ')';
+            p = put(p, t.span(u.close + 1, u.length_end));
+        } else {
+            *p++ = ')';
+            p = put(p, t.label(x));
+            p = put(p, t.span(v.label_end, v.colon));
+            p = put(p, t.span(u.colon, u.length_end));
+        }
+        return put(p, t.span(v.length_end, v.end));
+    }
+    if (y != root) {
+        *p++ = ')';
+        return annotate(y, supports ? support : t.label(y), length, p);
+    }
+    // A root of one child is now a leaf, with no support to show.
+    if (t.nodes[y].children == 1) return put(p, length);
+    // The root's label and comments stay with the root.
+    *p++ = ')';
+    if (supports) p = put(p, support);
+    return put(p, length);
+}
+
+// The way from x up to the old root and back down to x, x's branch not the
+// chosen one.
+char* rootings::beyond(node_ref x, char* p) {
+    const node_ref root = 0;
+    path.clear();
+    for (;; x = t.nodes[x].parent) {
+        p = up(x, merged, p);
+        path.push_back(x);
+        if (t.nodes[x].parent == root) break;
+    }
+    for (std::size_t i = path.size(); i-- > 0;) {
+        const node_ref y = path[i];
+        p = down(y, false, t.span(t.nodes[y].colon, t.nodes[y].length_end), support_of(y), p);
+    }
+    return p;
+}
+
+void rootings::prepare_all() {
+    // Worth it for small trees, whose lines are made of few bytes and many
+    // pieces; a big tree's would take more memory than its lines are worth.
+    constexpr std::size_t most = std::size_t{4} << 20;
+    const std::size_t n = t.nodes.size();
+    if (n < 3 || longest_beyond() > most / n) return;
+    kept.clear();
+    kept_at.clear();
+    kept_at.room(n);
+    kept_at.push_back({0, 0});  // the root has no way beyond
+    for (node_ref x = 1; x < n; ++x) {
+        // Only an internal node is ever above the chosen one; in pre-order,
+        // x's parent's way is kept already.
+        if (t.nodes[x].is_leaf()) {
+            kept_at.push_back({0, 0});
+            continue;
+        }
+        const node_ref y = t.nodes[x].parent;
+        const std::size_t from = kept.size();
+        const std::size_t beyond_y = y == 0 ? 0 : kept_at[y].to - kept_at[y].from;
+        char* p = kept.room(longest_beyond());
+        p = up(x, merged, p);
+        if (y != 0) p = put(p, kept.view().substr(kept_at[y].from, beyond_y));
+        p = down(x, false, t.span(t.nodes[x].colon, t.nodes[x].length_end), support_of(x), p);
+        kept.wrote(p);
+        kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(kept.size())});
+    }
+}
+
 char* rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) {
     const node_ref root = 0;
-    const bool at_root = dissolved && t.nodes[chosen].parent == root;
+    const node_ref above = t.nodes[chosen].parent;
+    const bool at_root = dissolved && above == root;
     const std::string_view support = at_root ? merged_support : support_of(chosen);
 
     p = put(p, t.span(0, t.leading));
@@ -164,66 +267,15 @@ char* rootings::write(node_ref chosen, std::string_view first_length, std::strin
     p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), first_length, p);
     *p++ = ',';
     // Up the old rooting: each node's former parent becomes its last child,
-    // "(" its other children "," and then the former parent.
-    path.clear();
-    path.push_back(chosen);
-    for (node_ref x = chosen;;) {
-        const node_ref y = t.nodes[x].parent;
-        if (y == root && dissolved) {
-            // The old root's other child ends the way, on the merged branch.
-            const node_ref other = x == first ? second : first;
-            const bool relabel = supports && !t.nodes[other].is_leaf();
-            p = write_node(other, relabel ? merged_support : t.label(other), x == chosen ? second_length : merged, p);
-            break;
-        }
-        path.push_back(y);
-        if (y == root && t.nodes[y].children == 1) break;  // a leaf now: no children
-        p = open_children_but(y, x, p);
-        if (y == root) break;
-        if (t.nodes[y].children > 1) *p++ = ',';
-        x = y;
+    // "(" its other children "," and then the former parent; then back down.
+    p = up(chosen, second_length, p);
+    if (above != root) {
+        if (!kept_at.empty())
+            p = put(p, kept.view().substr(kept_at[above].from, kept_at[above].to - kept_at[above].from));
+        else
+            p = beyond(above, p);
     }
-    // Back down: ")" and each node's annotation, with the length of the
-    // branch it now hangs from, its former child's, and with supports that
-    // branch's support.
-    for (std::size_t i = path.size() - 1; i > 0; --i) {
-        const node_ref y = path[i], x = path[i - 1];
-        if (y != root && x != chosen) {
-            // Most of the way, in fewer pieces: x is internal and has its
-            // length as read. With names, ")", y's label and its comments
-            // before the length stand together; with supports, x's label and
-            // length do where no comment stands between them.
-            const node &u = t.nodes[x], &v = t.nodes[y];
-            if (!supports) {
-                p = put(p, t.span(v.close, v.colon));
-                p = put(p, t.span(u.colon, u.length_end));
-            } else if (u.label_end == u.colon && v.label_end == v.colon) {
-                *p++ = ')';
-                p = put(p, t.span(u.close + 1, u.length_end));
-            } else {
-                *p++ = ')';
-                p = put(p, t.label(x));
-                p = put(p, t.span(v.label_end, v.colon));
-                p = put(p, t.span(u.colon, u.length_end));
-            }
-            p = put(p, t.span(v.length_end, v.end));
-            continue;
-        }
-        const std::string_view length = x == chosen ? second_length : t.span(t.nodes[x].colon, t.nodes[x].length_end);
-        const std::string_view branch_support = x == chosen ? support : support_of(x);
-        if (y != root) {
-            *p++ = ')';
-            p = annotate(y, supports ? branch_support : t.label(y), length, p);
-        } else if (t.nodes[y].children == 1) {
-            // A root of one child is now a leaf, with no support to show.
-            p = put(p, length);
-        } else {
-            // The root's label and comments stay with the root.
-            *p++ = ')';
-            if (supports) p = put(p, branch_support);
-            p = put(p, length);
-        }
-    }
+    p = down(chosen, true, second_length, support, p);
     *p++ = ')';
     p = put(p, t.span(t.nodes[root].label_at(), t.nodes[root].end));
     *p++ = ';';

@@ -3,6 +3,8 @@
 // and the old root are written afresh, every other subtree is copied whole.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,8 +25,46 @@ public:
     // The nodes whose branch takes the root, in the order written: every node
     // but the root in post-order, less a two-child root's second child, whose
     // branch is its first child's.
-    const pod_array<node_ref>& chosen() const { return nodes; }
+    class chosen_nodes {
+    public:
+        class iterator {
+        public:
+            using iterator_category = std::forward_iterator_tag;
+            using value_type = node_ref;
+            using difference_type = std::ptrdiff_t;
+            using pointer = const node_ref*;
+            using reference = const node_ref&;
+            iterator(const node_ref* at, const node_ref* end, node_ref skipped) : at(at), end(end), skipped(skipped) {
+                if (at != end && *at == skipped) ++this->at;
+            }
+            const node_ref& operator*() const { return *at; }
+            iterator& operator++() {
+                if (++at != end && *at == skipped) ++at;
+                return *this;
+            }
+            bool operator==(const iterator& o) const { return at == o.at; }
+            bool operator!=(const iterator& o) const { return at != o.at; }
 
+        private:
+            const node_ref *at, *end;  // at == end, or *at != skipped
+            node_ref skipped;
+        };
+        chosen_nodes(const pod_array<node_ref>& post_order, node_ref skipped)
+            : from(post_order.begin()), to(post_order.empty() ? from : post_order.end() - 1), skipped(skipped) {}
+        iterator begin() const { return iterator(from, to, skipped); }
+        iterator end() const { return iterator(to, to, skipped); }
+        std::size_t size() const { return static_cast<std::size_t>(to - from) - (skipped != none); }
+        node_ref front() const { return *begin(); }
+
+    private:
+        const node_ref *from, *to;  // the post-order less the root, which ends it
+        node_ref skipped;           // none, or a node of [from, to)
+    };
+    chosen_nodes chosen() const { return chosen_nodes(t.post_order, second); }
+
+    // Every rooting is to be written: for a small tree, the way beyond each
+    // node is kept, so that a line is a few copies.
+    void prepare_all();
     // The most bytes a rooting takes.
     std::size_t longest() const;
     // Writes the tree rooted in the middle of the branch above n, with its
@@ -42,14 +82,17 @@ public:
     std::string_view branch_length(node_ref n) const;
 
 private:
+    std::size_t longest_beyond() const;
     char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* open_children_but(node_ref n, node_ref but, char* p) const;
+    char* up(node_ref x, std::string_view length, char* p) const;
+    char* down(node_ref x, bool chosen, std::string_view length, std::string_view support, char* p) const;
+    char* beyond(node_ref x, char* p);
     std::string_view support_of(node_ref n) const;
 
     const tree& t;
     const bool supports;
-    pod_array<node_ref> nodes;
     // A root with two children is no node of the unrooted tree: its two
     // branches, to first and second, are one, of length merged.
     bool dissolved = false;
@@ -60,6 +103,14 @@ private:
     // The chosen node and the nodes above it up to the old root (or to the
     // old root's child, where the root is dissolved).
     pod_array<node_ref> path;
+    // After prepare_all, for each node x but the root, the text that
+    // beyond(x) writes: kept[kept_at[x].from, kept_at[x].to). Empty when
+    // not kept.
+    struct kept_span {
+        std::uint32_t from, to;
+    };
+    byte_buffer kept;
+    pod_array<kept_span> kept_at;
     std::unique_ptr<char[]> scratch;  // room for a rooting, for write to a string
 };
 

@@ -17,6 +17,7 @@ int run_standard(const char* path, standard::internal_labels labels) {
     standard::reader::result got;
     while ((got = reader.next(t)) == standard::reader::read) {
         standard::rootings r(t, labels);
+        r.prepare_all();
         for (standard::node_ref n : r.chosen()) {
             out.wrote(r.write(n, out.room(r.longest())));
             out.end_line();
