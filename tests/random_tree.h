@@ -24,7 +24,7 @@ inline std::string random_tree(std::size_t leaves, std::mt19937& rng, bool negat
         char text[32];
         auto sign = [&](const char* form) { return negative || form[0] != '-' ? form : form + 1; };
         std::snprintf(text, sizeof text, sign(forms[pick(6)]), std::uniform_int_distribution<int>(0, 999)(rng));
-        return std::string(":") + text + (chance(5) ? "[&&NHX:S=y]" : "");
+        return std::string(chance(5) ? ":[&rate=0.9]" : ":") + text + (chance(5) ? "[&&NHX:S=y]" : "");
     };
     std::vector<std::string> parts;
     for (std::size_t i = 0; i < leaves; ++i)

@@ -87,7 +87,11 @@ inline std::vector<branch> unrooted(const tree& t, internal_labels kind, const s
         const node& v = t.nodes[n];
         if (n == 0) return std::string("|");
         std::string s(v.is_leaf() || names ? t.label(n) : "");
-        return s + "|" + std::string(t.span(v.label_end, v.colon)) + std::string(t.span(v.length_end, v.end));
+        // A node's comments stay with it, in their order; those after a
+        // ":" follow the ":" of the length it has, and where it has none,
+        // stand among the others.
+        return s + "|" + std::string(t.span(v.label_end, v.colon)) + std::string(t.colon_comments(n)) +
+               std::string(t.span(v.length_end, v.end));
     };
     // Leaves' branches, the branch to a root of one child among them, have none.
     auto support = [&](node_ref n) {

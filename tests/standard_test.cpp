@@ -100,7 +100,7 @@ std::string summary(const tree& t) {
         out += t.label(n);
         const std::string comments = std::string(t.span(v.label_end, v.colon)) + std::string(t.span(v.length_end, v.end));
         if (!comments.empty()) out += "{" + comments + "}";
-        if (v.has_length()) out += ":" + std::string(t.length(n));
+        if (v.has_length()) out += ":" + std::string(t.colon_comments(n)) + std::string(t.length(n));
         if (!v.is_leaf()) out += "/" + std::to_string(v.children);
         out += ' ';
     }
@@ -122,6 +122,8 @@ TEST(StandardReader, AcceptedForms) {
         {"[&R] [&x] ((B,C)90:0.5,D);", "B C 90:0.5/2 D /2 lead=[&R][&x]"},
         {"\xEF\xBB\xBF(A,B);", "A B /2 lead="},
         {"(A[a b],'B C'[]);", "A{[a b]} 'B C'{[]} /2 lead="},
+        // Comments between a ":" and its number, as BEAST writes them.
+        {"(A:[&rate=0.9]3.1,B[&a]: [&b] [c] 2[d])R;", "A:[&rate=0.9]3.1 B{[&a][d]}:[&b][c]2 R/2 lead="},
         {"A;", "A lead="},
         {";", " lead="},
         {"(,);", "  /2 lead="},

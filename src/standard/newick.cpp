@@ -177,10 +177,11 @@ bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
     if (peek() == ':') {
         t.text.push_back(':');
         advance();
+        if (!read_comments(t)) return false;  // they stay with the node, after its ":"
         skip_blanks();
-        const std::size_t from_line = line, from_column = column();
+        const std::size_t from_line = line, from_column = column(), number = t.text.size();
         copy_plain(t);
-        const std::string_view length = t.text.view().substr(v.colon + 1);
+        const std::string_view length = t.text.view().substr(number);
         if (!plain_length(length)) {
             decimal parsed;
             switch (parse_decimal(length, parsed)) {

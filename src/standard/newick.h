@@ -21,7 +21,8 @@ inline constexpr node_ref none = UINT32_MAX;
 // tree's text. A subtree's text is text[start, end): for an internal node
 // "(" children ")" then its annotation; for a leaf the annotation alone. The
 // annotation is the label [label_at, label_end), the comments before the
-// length [label_end, colon), the length with its ":" [colon, length_end),
+// length [label_end, colon), the length with its ":" [colon, length_end)
+// (comments may stand between the ":" and the number: ":[&rate=0.9]3.1"),
 // and the comments after it [length_end, end). With no length,
 // colon == length_end == end.
 struct node {
@@ -54,10 +55,23 @@ struct tree {
         return text.view().substr(from, to - from);
     }
     std::string_view label(node_ref n) const { return span(nodes[n].label_at(), nodes[n].label_end); }
-    // The length without its ":"; empty when there is none.
-    std::string_view length(node_ref n) const {
+    // Where n's number starts: after its ":" and the comments that may follow
+    // it (a number holds no "]"). length_end when it has no length.
+    std::uint32_t length_at(node_ref n) const {
         const node& v = nodes[n];
-        return v.has_length() ? span(v.colon + 1, v.length_end) : std::string_view();
+        if (!v.has_length()) return v.length_end;
+        std::uint32_t at = v.colon + 1;
+        if (text[at] == '[')
+            for (at = v.length_end; text[at - 1] != ']';) --at;
+        return at;
+    }
+    // The length, its number alone; empty when there is none.
+    std::string_view length(node_ref n) const { return span(length_at(n), nodes[n].length_end); }
+    // The comments between n's ":" and its number, which stay with n
+    // whatever length it has in a rooting.
+    std::string_view colon_comments(node_ref n) const {
+        const node& v = nodes[n];
+        return v.has_length() ? span(v.colon + 1, length_at(n)) : std::string_view();
     }
     std::string_view subtree(node_ref n) const { return span(nodes[n].start, nodes[n].end); }
     void clear();

@@ -9,13 +9,10 @@ namespace quorlen::standard {
 
 namespace {
 
-// ":" and the length, or empty for none.
+// The length, or empty for none.
 std::string written_length(bool present, const decimal& length) {
     std::string out;
-    if (present) {
-        out += ':';
-        write_decimal(length, out);
-    }
+    if (present) write_decimal(length, out);
     return out;
 }
 
@@ -86,11 +83,20 @@ std::size_t rootings::longest() const {
 
 std::size_t rootings::longest_beyond() const {
     // Every piece of a rooting is a piece of the text, and none but the
-    // chosen branch's halves, supports and merged length stands twice.
-    return 2 * t.text.size() + 2 * merged.size() + 8;
+    // chosen branch's halves, supports and merged length (and its ":")
+    // stands twice.
+    return 2 * t.text.size() + 2 * (merged.size() + 1) + 8;
 }
 
-// n's annotation with another label and length; its comments as read.
+// ":" and the length, or nothing for none.
+inline char* put_length(char* p, std::string_view length) {
+    if (length.empty()) return p;
+    *p++ = ':';
+    return put(p, length);
+}
+
+// n's annotation with another label and length (a number, or empty for
+// none); its comments as read, those after its ":" after the new one's.
 // Empty parts are skipped, and the label and comments copied in one piece
 // where they can be: lines are made of many small pieces.
 char* rootings::annotate(node_ref n, std::string_view label, std::string_view length, char* p) const {
@@ -101,8 +107,17 @@ char* rootings::annotate(node_ref n, std::string_view label, std::string_view le
         p = put(p, label);
         p = put(p, t.span(v.label_end, v.colon));
     }
+    if (!length.empty()) *p++ = ':';
+    if (!plain_colon(n)) p = put(p, t.colon_comments(n));
     p = put(p, length);
     return put(p, t.span(v.length_end, v.end));
+}
+
+// Whether n's length, with its ":", is one piece of the text: no comment
+// stands between them. True when n has no length.
+bool rootings::plain_colon(node_ref n) const {
+    const node& v = t.nodes[n];
+    return !v.has_length() || t.text[v.colon + 1] != '[';
 }
 
 // n's text as read, but for its label and length.
@@ -139,18 +154,18 @@ void rootings::write(node_ref chosen, std::string_view first_length, std::string
 
 std::string_view rootings::branch_length(node_ref n) const {
     if (dissolved && t.nodes[n].parent == 0) return merged;
-    return t.span(t.nodes[n].colon, t.nodes[n].length_end);
+    return t.length(n);
 }
 
 char* rootings::write(node_ref chosen, char* p) {
     if (dissolved && t.nodes[chosen].parent == 0) return write(chosen, merged_half, merged_half, p);
     if (!t.nodes[chosen].has_length()) return write(chosen, {}, {}, p);
-    char quick[65] = {':'};
-    if (const char* end = write_plain_half(t.length(chosen), quick + 1)) {
+    char quick[64];
+    if (const char* end = write_plain_half(t.length(chosen), quick)) {
         const std::string_view half(quick, static_cast<std::size_t>(end - quick));
         return write(chosen, half, half, p);
     }
-    half_length.assign(1, ':');
+    half_length.clear();
     write_half(t.length(chosen), half_length);
     return write(chosen, half_length, half_length, p);
 }
@@ -178,11 +193,12 @@ char* rootings::up(node_ref x, std::string_view length, char* p) const {
 char* rootings::down(node_ref x, bool chosen, std::string_view length, std::string_view support, char* p) const {
     const node_ref root = 0, y = t.nodes[x].parent;
     if (y == root && dissolved) return p;
-    if (y != root && !chosen) {
+    if (y != root && !chosen && plain_colon(x) && plain_colon(y)) {
         // Most of the way, in fewer pieces: x, not chosen, is one of the
-        // nodes above the chosen one, internal, and has its length as read. With names, ")", y's label and its comments
-        // before the length stand together; with supports, x's label and
-        // length do where no comment stands between them.
+        // nodes above the chosen one, internal, and has its length as read,
+        // its ":" and number in one piece. With names, ")", y's label and its
+        // comments before the length stand together; with supports, x's
+        // label and length do where no comment stands between them.
         const node &u = t.nodes[x], &v = t.nodes[y];
         if (!supports) {
             p = put(p, t.span(v.close, v.colon));
@@ -203,11 +219,11 @@ char* rootings::down(node_ref x, bool chosen, std::string_view length, std::stri
         return annotate(y, supports ? support : t.label(y), length, p);
     }
     // A root of one child is now a leaf, with no support to show.
-    if (t.nodes[y].children == 1) return put(p, length);
+    if (t.nodes[y].children == 1) return put_length(p, length);
     // The root's label and comments stay with the root.
     *p++ = ')';
     if (supports) p = put(p, support);
-    return put(p, length);
+    return put_length(p, length);
 }
 
 // The way from x up to the old root and back down to x, x's branch not the
@@ -222,7 +238,7 @@ char* rootings::beyond(node_ref x, char* p) {
     }
     for (std::size_t i = path.size(); i-- > 0;) {
         const node_ref y = path[i];
-        p = down(y, false, t.span(t.nodes[y].colon, t.nodes[y].length_end), support_of(y), p);
+        p = down(y, false, t.length(y), support_of(y), p);
     }
     return p;
 }
@@ -250,7 +266,7 @@ void rootings::prepare_all() {
         char* p = kept.room(longest_beyond());
         p = up(x, merged, p);
         if (y != 0) p = put(p, kept.view().substr(kept_at[y].from, beyond_y));
-        p = down(x, false, t.span(t.nodes[x].colon, t.nodes[x].length_end), support_of(x), p);
+        p = down(x, false, t.length(x), support_of(x), p);
         kept.wrote(p);
         kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(kept.size())});
     }

@@ -74,15 +74,17 @@ public:
     void write(node_ref n, std::string& out);
     // The tree rooted at another point of the branch above n: the root's
     // two children, n's side first, take the lengths first and second, each
-    // ":" and a length, or empty; neither longer than 2 * max_exponent + 64.
+    // a number without its ":", or empty for none; neither longer than
+    // 2 * max_exponent + 64.
     char* write(node_ref n, std::string_view first, std::string_view second, char* p);
     void write(node_ref n, std::string_view first, std::string_view second, std::string& out);
-    // The length of the branch above n, ":" and the length or empty: as
+    // The length of the branch above n, without its ":", or empty: as
     // read, or a two-child root's merged branch.
     std::string_view branch_length(node_ref n) const;
 
 private:
     std::size_t longest_beyond() const;
+    bool plain_colon(node_ref n) const;
     char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* open_children_but(node_ref n, node_ref but, char* p) const;
@@ -97,9 +99,9 @@ private:
     // branches, to first and second, are one, of length merged.
     bool dissolved = false;
     node_ref first = none, second = none;
-    std::string merged, merged_half;  // ":" and the length, or empty
+    std::string merged, merged_half;  // the length without its ":", or empty
     std::string_view merged_support;
-    std::string half_length;  // the chosen branch's half, ":" and the length, or empty
+    std::string half_length;  // the chosen branch's half, without its ":", or empty
     // The chosen node and the nodes above it up to the old root (or to the
     // old root's child, where the root is dissolved).
     pod_array<node_ref> path;

@@ -19,8 +19,8 @@ decimal shortest(double value) {
     return d;
 }
 
-std::string with_colon(const decimal& d) {
-    std::string out = ":";
+std::string number_text(const decimal& d) {
+    std::string out;
     write_decimal(d, out);
     return out;
 }
@@ -105,8 +105,7 @@ std::string chooser::choose(const tree& t) {
 }
 
 std::string_view chooser::length_of(node_ref n) const {
-    const std::string_view written = lines->branch_length(n);
-    return written.empty() ? written : written.substr(1);
+    return lines->branch_length(n);
 }
 
 std::size_t chooser::longest() const {
@@ -124,9 +123,9 @@ char* chooser::write(const tree& t, char* p) {
     // A point at an end: 0, and the length as read.
     const std::string_view length = lines->branch_length(branch);
     if (length.empty()) return lines->write(branch, length, length, p);
-    if (x.digits.empty()) return lines->write(branch, ":0", length, p);
-    if (x == e) return lines->write(branch, length, ":0", p);
-    return lines->write(branch, with_colon(x), with_colon(subtract(e, x)), p);
+    if (x.digits.empty()) return lines->write(branch, "0", length, p);
+    if (x == e) return lines->write(branch, length, "0", p);
+    return lines->write(branch, number_text(x), number_text(subtract(e, x)), p);
 }
 
 void chooser::write(const tree& t, std::string& out) {
