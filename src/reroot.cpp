@@ -22,9 +22,9 @@ constexpr const char usage[] =
     "<(S1,((S2,((S3,S4)15,((S5,S6)17,S7)16)14)13,((S8,S9)19,S10)18)12)11;>";
 
 constexpr const char help[] =
-    "Usage: quorlen [--standard | --support] FILE\n"
-    "       quorlen [--support] --outgroup TAXA [--outgroup TAXA ...] FILE\n"
-    "       quorlen [--support] --midpoint | --minvar [--scores] | --mad [--scores] FILE\n"
+    "Usage: quorlen [--standard | --support] [--newick] FILE\n"
+    "       quorlen [--support] [--newick] --outgroup TAXA [--outgroup TAXA ...] FILE\n"
+    "       quorlen [--support] [--newick] --midpoint | --minvar [--scores] | --mad [--scores] FILE\n"
     "Print a phylogenetic tree re-rooted on each of its branches, or rooted\n"
     "where a method places its root.\n"
     "\n"
@@ -39,6 +39,10 @@ constexpr const char help[] =
     "              tree a line; lengths move with their branches\n"
     "  --support   --standard, with internal labels read as support values,\n"
     "              which move with their branches too\n"
+    "              A NEXUS file (its first word #NEXUS) is written as NEXUS:\n"
+    "              its blocks as read, each tree's lines TREE commands.\n"
+    "  --newick    --standard, with the trees of a NEXUS file written as\n"
+    "              Newick, their leaves named as TRANSLATE names them\n"
     "  --outgroup TAXA\n"
     "              one line a tree, rooted in the middle of the branch that\n"
     "              parts the leaves named in TAXA (comma-separated) from the\n"
@@ -78,7 +82,7 @@ int run(int argc, char** argv) {
     namespace roots = quorlen::standard::roots;
     mode chosen = mode::default_mode;
     const char* path = nullptr;
-    bool options = true, wrong = false, scores = false;
+    bool options = true, wrong = false, scores = false, newick = false;
     int methods = 0;  // how many root-choosing options, an outgroup list counted once
     roots::options how;
     for (int i = 1; i < argc; ++i) {
@@ -94,6 +98,9 @@ int run(int argc, char** argv) {
                 if (chosen == mode::default_mode) chosen = mode::standard;
             } else if (std::strcmp(arg, "--support") == 0) {
                 chosen = mode::support;
+            } else if (std::strcmp(arg, "--newick") == 0) {
+                newick = true;
+                if (chosen == mode::default_mode) chosen = mode::standard;
             } else if (std::strcmp(arg, "--outgroup") == 0) {
                 std::vector<std::string> list;
                 if (i + 1 == argc || !names(argv[++i], list)) wrong = true;
@@ -131,11 +138,11 @@ int run(int argc, char** argv) {
         how.scores = scores;
         how.labels = chosen == mode::support ? quorlen::standard::internal_labels::supports
                                              : quorlen::standard::internal_labels::names;
-        return quorlen::run_roots(path, how);
+        return quorlen::run_roots(path, how, newick);
     }
     switch (chosen) {
-    case mode::standard: return quorlen::run_standard(path, quorlen::standard::internal_labels::names);
-    case mode::support: return quorlen::run_standard(path, quorlen::standard::internal_labels::supports);
+    case mode::standard: return quorlen::run_standard(path, quorlen::standard::internal_labels::names, newick);
+    case mode::support: return quorlen::run_standard(path, quorlen::standard::internal_labels::supports, newick);
     case mode::default_mode: break;
     }
     return quorlen::run_default(path);

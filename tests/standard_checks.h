@@ -30,6 +30,24 @@ inline std::string read_one(std::string_view text, tree& t) {
     return r.error().message();
 }
 
+// Empty when t is what reading its own text gives, node for node; else what
+// differs. A tree whose text was rewritten (leaves renamed) must be.
+inline std::string check_reads_back(const tree& t) {
+    tree back;
+    const std::string text = std::string(t.text.view()) + ";";
+    const std::string error = read_one(text, back);
+    if (!error.empty()) return text + " does not read back: " + error;
+    if (back.nodes.size() != t.nodes.size() || back.leading != t.leading) return text + ": other nodes";
+    for (node_ref n = 0; n < t.nodes.size(); ++n) {
+        const node &a = t.nodes[n], &b = back.nodes[n];
+        if (a.parent != b.parent || a.start != b.start || a.close != b.close || a.label_end != b.label_end ||
+            a.colon != b.colon || a.length_end != b.length_end || a.end != b.end || a.children != b.children)
+            return text + ": node " + std::to_string(n) + " stands elsewhere";
+        if (t.post_order[n] != back.post_order[n]) return text + ": another post-order";
+    }
+    return "";
+}
+
 // A number for a value: splitmix64.
 inline std::uint64_t scramble(std::uint64_t z) {
     z += 0x9E3779B97F4A7C15u;

@@ -43,6 +43,15 @@ void line_writer::end_line() {
     if (complete >= block) flush();
 }
 
+void line_writer::add_lines(std::string_view text) {
+    if (text.empty()) return;
+    char* p = lines.room(text.size());
+    std::memcpy(p, text.data(), text.size());
+    lines.wrote(p + text.size());
+    complete = lines.size();
+    if (complete >= block) flush();
+}
+
 bool line_writer::flush() {
     if (complete == 0) return written;
     if (written) written = put(std::string_view(lines.data(), complete), out);

@@ -38,6 +38,8 @@ public:
     char* room(std::size_t n) { return lines.room(n); }
     void wrote(const char* end) { lines.wrote(end); }
     void end_line();
+    // Adds text of whole lines, each ended by its line feed.
+    void add_lines(std::string_view text);
     // Writes every line gathered so far. False iff any write has failed.
     bool flush();
     bool ok() const { return written; }

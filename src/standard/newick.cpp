@@ -51,6 +51,29 @@ std::string read_error::message() const {
            std::to_string(column) + ": " + what;
 }
 
+std::string label_value(std::string_view label) {
+    if (label.size() < 2 || label.front() != '\'') return std::string(label);
+    std::string value;
+    for (std::size_t i = 1; i + 1 < label.size(); ++i) {
+        value += label[i];
+        if (label[i] == '\'') ++i;
+    }
+    return value;
+}
+
+std::string as_label(std::string_view value) {
+    const bool plain = !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+        return kind.of[static_cast<unsigned char>(c)] == plain_byte;
+    });
+    if (plain) return std::string(value);
+    std::string label = "'";
+    for (char c : value) {
+        label += c;
+        if (c == '\'') label += c;
+    }
+    return label + "'";
+}
+
 bool reader::fill() {
     if (at_end) return false;
     if (before_reading) before_reading();
@@ -66,6 +89,36 @@ bool reader::fill() {
     at = 0;
     filled = static_cast<std::size_t>(n);
     return true;
+}
+
+std::string_view reader::ahead(std::size_t n) {
+    start();
+    skip_blanks();
+    while (filled - at < n && !at_end && fd >= 0) {
+        // Keep what is not taken at the start of the buffer, and read after it.
+        if (at > 0) {
+            std::memmove(buffer.get(), data + at, filled - at);
+            taken += at;
+            filled -= at;
+            at = 0;
+        }
+        if (before_reading) before_reading();
+        ssize_t got;
+        do got = ::read(fd, buffer.get() + filled, block - filled);
+        while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            at_end = true;
+            unreadable = got < 0;
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    return std::string_view(data + at, std::min(n, filled - at));
+}
+
+reader::result reader::fail_between(std::size_t at_line, std::size_t at_column, std::string what) {
+    fault = read_error{trees + 1, at_line, at_column, std::move(what)};
+    return failed;
 }
 
 int reader::peek_filled() {
@@ -230,17 +283,21 @@ bool reader::root_lengths_in_range(const tree& t) {
     return true;
 }
 
+// Skips a byte-order mark at the start of the input, once.
+void reader::start() {
+    if (started) return;
+    started = true;
+    static const char bom[] = "\xEF\xBB\xBF";
+    if (peek() == 0xEF && filled - at >= 3 && std::memcmp(data + at, bom, 3) == 0) {
+        at += 3;
+        line_start = taken + at;  // columns count from after it
+    }
+}
+
 reader::result reader::next(tree& t) {
     t.clear();
     root_lengths.clear();
-    if (!started) {
-        started = true;
-        static const char bom[] = "\xEF\xBB\xBF";
-        if (peek() == 0xEF && filled - at >= 3 && std::memcmp(data + at, bom, 3) == 0) {
-            at += 3;
-            line_start = taken + at;  // columns count from after it
-        }
-    }
+    start();
     skip_blanks();
     if (peek() < 0) {
         if (trees == 0) {

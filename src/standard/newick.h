@@ -77,6 +77,12 @@ struct tree {
     void clear();
 };
 
+// A label's value: without its quotes, a doubled quote inside one.
+std::string label_value(std::string_view label);
+// The label of a value: as it is, or quoted where it is empty or holds a
+// blank or a byte of Newick's syntax, a quote doubled.
+std::string as_label(std::string_view value);
+
 // Where in the input an error stands, and what it is.
 struct read_error {
     std::size_t tree = 0;  // counted from 1
@@ -107,18 +113,33 @@ public:
     // The input could not be read, as opposed to being malformed.
     bool input_failed() const { return unreadable; }
 
-private:
-    // The next byte, or -1 at the end of the input.
+    // For a layer that reads what stands around the trees (the commands of
+    // a NEXUS file) and hands each tree to next():
+    // the next byte, or -1 at the end of the input; taking it (not at the
+    // end); and where the next byte stands, its column counted from 1.
     int peek() { return at < filled ? static_cast<unsigned char>(data[at]) : peek_filled(); }
-    int peek_filled();
     void advance() {
         if (data[at++] == '\n') {
             ++line;
             line_start = taken + at;
         }
     }
-    // Where the next byte stands in its line, counted from 1.
+    std::size_t line_number() const { return line; }
     std::size_t column() const { return taken + at - line_start + 1; }
+    // After a byte-order mark and blanks, up to n of the bytes not yet taken
+    // (n at most a block), reading ahead as need be; fewer at the end.
+    std::string_view ahead(std::size_t n);
+    // The trees begun so far.
+    std::size_t trees_begun() const { return trees; }
+    // An error outside any tree, at line and column: it names the tree that
+    // would come next. Returns `failed`.
+    result fail_between(std::size_t at_line, std::size_t at_column, std::string what);
+    // An error in the tree read last, where the input stands now.
+    result fail_in_tree(std::string what) { return fail_here(std::move(what)); }
+
+private:
+    int peek_filled();
+    void start();
     bool fill();
     void skip_blanks() {
         // Most bytes are no blank: those are let through at once.

@@ -3,32 +3,45 @@
 #include <cstdio>
 
 #include "common/io.h"
+#include "standard/input.h"
 #include "standard/newick.h"
+#include "standard/nexus_write.h"
 
 namespace quorlen {
 
-int run_standard(const char* path, standard::internal_labels labels) {
+int run_standard(const char* path, standard::internal_labels labels, bool newick) {
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
     line_writer out(stdout);
     // A tree's lines are out before the input is read again.
-    standard::reader reader(fileno(in), [&out] { out.flush(); });
+    standard::tree_input input(fileno(in), [&out] { out.flush(); }, newick);
     standard::tree t;
     standard::reader::result got;
-    while ((got = reader.next(t)) == standard::reader::read) {
+    while ((got = input.next(t)) == standard::reader::read) {
+        out.add_lines(input.copied());
+        input.copied().clear();
         standard::rootings r(t, labels);
         r.prepare_all();
+        std::size_t k = 0;
         for (standard::node_ref n : r.chosen()) {
-            out.wrote(r.write(n, out.room(r.longest())));
+            if (input.nexus()) {
+                const standard::tree_command& c = input.command();
+                char* p = standard::write_tree_head(c, ++k, out.room(standard::tree_head_room(c) + r.longest()));
+                out.wrote(r.write(n, p));
+            } else {
+                out.wrote(r.write(n, out.room(r.longest())));
+            }
             out.end_line();
         }
         if (!out.ok()) break;
     }
+    // The rest of a NEXUS file, or what stood before a bad tree.
+    out.add_lines(input.copied());
     out.flush();
     close_input(in);
     if (!out.ok()) return fail_output();
     if (got == standard::reader::failed)
-        return fail(reader.input_failed() ? "file not opened" : reader.error().message());
+        return fail(input.input_failed() ? "file not opened" : input.error().message());
     return 0;
 }
 

@@ -6,7 +6,8 @@
 namespace quorlen {
 
 // Runs the standard mode on the input at path ("-": standard input); returns
-// the exit status.
-int run_standard(const char* path, standard::internal_labels labels);
+// the exit status. NEXUS input is written as NEXUS, or with `newick` as
+// Newick, its leaves named.
+int run_standard(const char* path, standard::internal_labels labels, bool newick);
 
 }  // namespace quorlen

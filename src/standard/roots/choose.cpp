@@ -29,7 +29,7 @@ std::string number_text(const decimal& d) {
 
 chooser::chooser(options o) : how(std::move(o)) {}
 
-std::string chooser::choose(const tree& t) {
+std::string chooser::choose(const tree& t, const translation* names) {
     table.clear();
     branch = none;
     x = decimal{};
@@ -41,7 +41,7 @@ std::string chooser::choose(const tree& t) {
     std::vector<branch_score>* wanted = how.scores ? &every : nullptr;
     std::string error;
     switch (how.how) {
-    case method::outgroup: error = by_outgroup(u, how.outgroups, f); break;
+    case method::outgroup: error = by_outgroup(u, how.outgroups, names, f); break;
     case method::midpoint: error = by_midpoint(u, f); break;
     case method::minvar: error = by_minvar(u, f, wanted); break;
     case method::mad: error = by_mad(u, f, wanted); break;

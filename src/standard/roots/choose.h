@@ -10,6 +10,7 @@
 
 #include "standard/decimal.h"
 #include "standard/newick.h"
+#include "standard/nexus.h"
 #include "standard/rootings.h"
 
 namespace quorlen::standard::roots {
@@ -40,8 +41,9 @@ class chooser {
 public:
     explicit chooser(options how);
     // Chooses the root of t. Empty, or what is wrong with the tree (an error
-    // for that tree, without its number).
-    std::string choose(const tree& t);
+    // for that tree, without its number). Where names is given, the leaves
+    // bear its keys, and outgroups name them by the names the keys stand for.
+    std::string choose(const tree& t, const translation* names = nullptr);
     // After a choice: the branch, and the point on it, measured from the
     // chosen node's end, exactly as written.
     node_ref chosen() const { return branch; }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "standard/decimal.h"
+#include "standard/nexus.h"
 #include "standard/roots/unrooted.h"
 
 namespace quorlen::standard::roots {
@@ -53,12 +54,15 @@ private:
 
 // A leaf's name, as an outgroup names it: its label as written, a quoted
 // one without its quotes and with '' read as one quote.
-std::string leaf_name(std::string_view label);
+inline std::string leaf_name(std::string_view label) { return label_value(label); }
 
 // Each returns "" and the point, or what is wrong with the tree. Where
 // `every` is given, it is filled with each branch's best point and score,
 // by view node.
-std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::string>>& ranked, found& out);
+// Outgroup names are leaves' names, or with `names` the names their keys
+// stand for.
+std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::string>>& ranked,
+                        const translation* names, found& out);
 std::string by_midpoint(const unrooted& u, found& out);
 std::string by_minvar(const unrooted& u, found& out, std::vector<branch_score>* every);
 std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every);

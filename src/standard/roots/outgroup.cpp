@@ -16,17 +16,8 @@ struct tally {
 
 }  // namespace
 
-std::string leaf_name(std::string_view label) {
-    if (label.size() < 2 || label.front() != '\'') return std::string(label);
-    std::string name;
-    for (std::size_t i = 1; i + 1 < label.size(); ++i) {
-        name += label[i];
-        if (label[i] == '\'') ++i;
-    }
-    return name;
-}
-
-std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::string>>& ranked, found& out) {
+std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::string>>& ranked,
+                        const translation* keys, found& out) {
     // Each name of every list, and the leaves that bear it.
     struct wanted {
         std::size_t list;
@@ -39,6 +30,10 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     for (std::uint32_t v = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
         name = leaf_name(u.t.label(u.original(v)));
+        if (keys) {
+            const auto key = keys->find(name);
+            if (key != keys->end()) name = key->second.name;
+        }
         if (v == 0 && u.offset == 0 && u.extent[0] > 1) name.clear();  // a root of one child: no name
         const auto range = names.equal_range(name);
         for (auto it = range.first; it != range.second; ++it) {

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "common/io.h"
+#include "standard/input.h"
 #include "standard/newick.h"
+#include "standard/nexus_write.h"
 
 namespace quorlen {
 
@@ -48,12 +50,12 @@ void write_scores(const standard::tree& t, std::size_t number, const standard::r
 
 }  // namespace
 
-int run_roots(const char* path, const standard::roots::options& how) {
+int run_roots(const char* path, const standard::roots::options& how, bool newick) {
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
     line_writer out(stdout);
     // A tree's lines are out before the input is read again.
-    standard::reader reader(fileno(in), [&out] { out.flush(); });
+    standard::tree_input input(fileno(in), [&out] { out.flush(); }, newick || how.scores);
     standard::tree t;
     standard::roots::chooser chooser(how);
     if (how.scores) {
@@ -63,24 +65,31 @@ int run_roots(const char* path, const standard::roots::options& how) {
     standard::reader::result got;
     std::size_t trees = 0;
     std::string error;
-    while ((got = reader.next(t)) == standard::reader::read) {
+    while ((got = input.next(t)) == standard::reader::read) {
         ++trees;
-        error = chooser.choose(t);
+        out.add_lines(input.copied());
+        input.copied().clear();
+        error = chooser.choose(t, input.names());
         if (!error.empty()) break;
         if (how.scores) {
             write_scores(t, trees, chooser, out);
         } else {
-            out.wrote(chooser.write(t, out.room(chooser.longest() + t.text.size() + 2)));
+            const std::size_t room = chooser.longest() + t.text.size() + 2;
+            char* p = out.room(room + (input.nexus() ? standard::tree_head_room(input.command()) : 0));
+            if (input.nexus()) p = standard::write_tree_head(input.command(), 0, p);
+            out.wrote(chooser.write(t, p));
             out.end_line();
         }
         if (!out.ok()) break;
     }
+    // The rest of a NEXUS file, or what stood before a bad tree.
+    out.add_lines(input.copied());
     out.flush();
     close_input(in);
     if (!out.ok()) return fail_output();
     if (!error.empty()) return fail("tree " + std::to_string(trees) + ": " + error);
     if (got == standard::reader::failed)
-        return fail(reader.input_failed() ? "file not opened" : reader.error().message());
+        return fail(input.input_failed() ? "file not opened" : input.error().message());
     return 0;
 }
 

@@ -7,7 +7,8 @@
 namespace quorlen {
 
 // Runs the chooser on every tree of the input at path ("-": standard input);
-// returns the exit status.
-int run_roots(const char* path, const standard::roots::options& how);
+// returns the exit status. NEXUS input is written as NEXUS, or with `newick`
+// as Newick, its leaves named.
+int run_roots(const char* path, const standard::roots::options& how, bool newick);
 
 }  // namespace quorlen

@@ -1,0 +1,34 @@
+#include "standard/nexus_write.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace quorlen::standard {
+
+namespace {
+
+char* put(char* p, std::string_view s) {
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+}
+
+}  // namespace
+
+std::size_t tree_head_room(const tree_command& c) { return c.name.size() + c.comments.size() + 48; }
+
+char* write_tree_head(const tree_command& c, std::size_t k, char* p) {
+    p = put(p, c.star && k <= 1 ? "\tTREE * " : "\tTREE ");
+    std::string_view name = c.name;
+    const bool quoted = name.size() >= 2 && (name.front() == '\'' || name.front() == '"');
+    if (quoted) name.remove_suffix(1);
+    p = put(p, name);
+    if (k > 0) {
+        *p++ = '_';
+        p = std::to_chars(p, p + 24, k).ptr;
+    }
+    if (quoted) *p++ = c.name.back();
+    p = put(p, " = ");
+    return put(p, c.comments);
+}
+
+}  // namespace quorlen::standard
