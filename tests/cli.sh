@@ -224,6 +224,76 @@ std_stream)
     lines '(A,(B,C));\n(B,(C,A));\n(C,(B,A));\n'
     cmp -s "$work/out" "$work/want" || { echo "nothing came out before the input ended"; failed=1; }
     kill $! 2>/dev/null ;;
+nexus_options)
+    # A NEXUS file of three trees: every option writes, for each tree, what
+    # it writes for the same tree in Newick, keys and all, as TREE commands
+    # in the TREES block, the other blocks as read; with --newick, what it
+    # writes for the tree with its leaves named.
+    printf '#NEXUS\n[written by hand]\nbegin taxa; dimensions ntax=5; taxlabels A B C %s E; end;\nbegin trees;\n' "'D d'" >"$work/t.nex"
+    printf '\ttranslate 1 A, 2 B, 3 C, 4 %s, 5 E;\n\ttree one = [&R] ((1:1,2:2)X:3,(3:4,4:5)Y:6);\n' "'D d'" >>"$work/t.nex"
+    printf '\ttree * two [&lnP=-1] = (1:1,2:3,(3:1,4:1)90:1);\n\tutree three = (1:2,(2:1,(3:1,(4:1,5:1)80:0.5)70:1)60:1);\nend;\n' >>"$work/t.nex"
+    printf '[&R] ((1:1,2:2)X:3,(3:4,4:5)Y:6);\n(1:1,2:3,(3:1,4:1)90:1);\n(1:2,(2:1,(3:1,(4:1,5:1)80:0.5)70:1)60:1);\n' >"$work/keys.nwk"
+    sed "s/1:/A:/g; s/2:/B:/g; s/3:/C:/g; s/4:/'D d':/g; s/5:/E:/g" "$work/keys.nwk" >"$work/names.nwk"
+    for args in --standard --support "--outgroup 3" --midpoint --minvar --mad; do
+        "$prog" $args "$work/keys.nwk" >"$work/keys.out" && "$prog" ${args/--outgroup 3/--outgroup C} "$work/t.nex" >"$work/out" ||
+            { echo "$args: status"; failed=1; continue; }
+            # The NEXUS around the lines, then the lines less their TREE command.
+        { sed -n '1,3p' "$work/t.nex"; printf 'begin trees;\n\ttranslate 1 A, 2 B, 3 C, 4 %s, 5 E;\n' "'D d'"; } >"$work/want"
+        head -n 5 "$work/out" | cmp -s - "$work/want" && [ "$(tail -n 1 "$work/out")" = 'END;' ] ||
+            { echo "$args: blocks"; cat "$work/out"; failed=1; }
+        sed -n 's/^\tTREE [^=]*= \(\[&lnP=-1\] \)\{0,1\}//p' "$work/out" | cmp -s - "$work/keys.out" ||
+            { echo "$args: trees"; cat "$work/out"; failed=1; }
+        "$prog" ${args/--outgroup 3/--outgroup C} "$work/names.nwk" >"$work/want"
+        expect 0 "$work/want" "" -- ${args/--outgroup 3/--outgroup C} --newick "$work/t.nex"
+    done 2>/dev/null
+    # An outgroup named with a blank, as TRANSLATE names it.
+    "$prog" --outgroup 'D d' --newick "$work/t.nex" | tr '\n' '|' >"$work/out"
+    [ "$(cat "$work/out")" = "[&R]('D d':2.5,(C:4,(A:1,B:2)X:9)Y:2.5);|('D d':0.5,(C:1,(A:1,B:3):1)90:0.5);|('D d':0.5,(E:1,(C:1,(B:1,A:3)60:1)70:0.5)80:0.5);|" ] ||
+        { echo "--outgroup 'D d'"; cat "$work/out"; failed=1; }
+    # The trees' names: the k-th rooting of a tree "name_k", the default
+    # tree's "*" on its first; one command a tree with a method.
+    "$prog" --standard "$work/t.nex" | sed -n 's/^\tTREE \([^=]*\)= .*/\1/p' | tr '\n' '|' >"$work/out"
+    [ "$(cat "$work/out")" = 'one_1 |one_2 |one_3 |one_4 |one_5 |* two_1 |two_2 |two_3 |two_4 |two_5 |three_1 |three_2 |three_3 |three_4 |three_5 |three_6 |three_7 |' ] ||
+        { echo "names:"; cat "$work/out"; failed=1; }
+    "$prog" --midpoint "$work/t.nex" | sed -n 's/^\tTREE \([^=]*\)= .*/\1/p' | tr '\n' '|' >"$work/out"
+    [ "$(cat "$work/out")" = 'one |* two |three |' ] || { echo "names:"; cat "$work/out"; failed=1; }
+    # Comments about a tree's name stand after the "=".
+    "$prog" --midpoint "$work/t.nex" | grep -qxF "$(printf '\tTREE * two = [&lnP=-1] (2:2.5,(1:1,(3:1,4:1)90:1):0.5);')" ||
+        { echo "comments after '='"; failed=1; }
+    # --newick alone is --standard; with Newick input it changes nothing.
+    "$prog" --newick "$work/t.nex" | head -n 1 >"$work/out"
+    [ "$(cat "$work/out")" = '[&R](A:0.5,(B:2,(C:4,'"'D d'"':5)Y:9)X:0.5);' ] || { echo "--newick"; cat "$work/out"; failed=1; }
+    "$prog" --support "$work/keys.nwk" >"$work/want"
+    expect 0 "$work/want" "" -- --support --newick "$work/keys.nwk"
+    # Scores name the leaves.
+    "$prog" --minvar --scores "$work/t.nex" | sed -n 2p >"$work/out"
+    [ "$(cut -f 3 "$work/out")" = A ] || { echo "--scores"; cat "$work/out"; failed=1; } ;;
+nexus_errors)
+    # An error in the third of five trees: the first two written in full,
+    # nothing of the third; an error outside any tree names the next.
+    printf '#NEXUS\nbegin trees;\n translate 1 A, 2 B, 3 C;\n tree a = (1,2);\n tree b = (1,(2,3));\n' >"$work/t.nex"
+    printf ' tree c = (1,2\n tree d = (1,2);\n tree e = (1,2);\nend;\n' >>"$work/t.nex"
+    printf '(A,B);\n(A,(B,C));\n(B,(C,A));\n(C,(B,A));\n' >"$work/want"
+    expect 255 "$work/want" "tree 3, line 7, column 2: unexpected 't': a label with blanks must be quoted" -- --newick "$work/t.nex"
+    printf '#NEXUS\nbegin trees;\n\ttranslate 1 A, 2 B, 3 C;\n\tTREE a = (1,2);\n\tTREE b = (1,(2,3));\n' >"$work/want"
+    expect 255 "$work/want" "tree 3, line 7, column 2: unexpected 't': a label with blanks must be quoted" -- --outgroup A "$work/t.nex"
+    printf '#NEXUS\nbegin trees;\n tree a = (1,2);\n translate 1 A, 1 B;\n tree b = (1,2);\nend;\n' >"$work/t.nex"
+    lines '#NEXUS\nbegin trees;\n\tTREE a_1 = (1,2);\n'
+    expect 255 "$work/want" "tree 2, line 4, column 17: TRANSLATE key '1' given twice" -- --standard "$work/t.nex"
+    printf '#NEXUS\nbegin taxa; end;\n' >"$work/t.nex"
+    expect 255 "$work/t.nex" "tree 1, line 3, column 1: no tree in the input" -- --outgroup A "$work/t.nex" ;;
+nexus_memory)
+    # A million trees take the memory of one.
+    command -v /usr/bin/time >/dev/null || { echo "no /usr/bin/time: skipped"; exit 0; }
+    for n in 1000 1000000; do
+        awk -v n=$n 'BEGIN { print "#NEXUS\nbegin trees;\ntranslate 1 A, 2 B, 3 C, 4 D;";
+            for (i = 0; i < n; i++) printf "tree t%d = [&R] ((1:1,2:2):1,(3:1,4:1):1);\n", i; print "end;" }' >"$work/t.nex"
+        /usr/bin/time -f %M -o "$work/kb.$n" "$prog" --outgroup A "$work/t.nex" >"$work/out" ||
+            { echo "$n trees: status"; failed=1; }
+        [ "$(grep -c '^	TREE' "$work/out")" = $n ] || { echo "$n trees: $(grep -c '^	TREE' "$work/out") lines"; failed=1; }
+    done
+    small=$(tail -n 1 "$work/kb.1000") big=$(tail -n 1 "$work/kb.1000000")
+    [ "$big" -le $((small + 1024)) ] || { echo "peak $small KB for 1,000 trees, $big KB for 1,000,000"; failed=1; } ;;
 roots_options)
     # The root-choosing options and their wrong combinations.
     printf '%s' "$usage" >"$work/usage"
