@@ -1,9 +1,11 @@
-// Fuzz target of the standard mode: arbitrary bytes read as a tree file.
-// Every tree it holds is rooted on each branch, names and supports alike,
-// and every rooting checked; then rooted by each method of choosing a root
-// (the outgroup its first leaf), and each choice checked, by brute force on
-// small trees. Malformed input must give an error, with its place, and
-// nothing else.
+// Fuzz target of the standard mode: arbitrary bytes read as a tree file,
+// Newick or NEXUS. Every tree it holds is rooted on each branch, names and
+// supports alike, and every rooting checked; then rooted by each method of
+// choosing a root (the outgroup its first leaf), and each choice checked, by
+// brute force on small trees. A NEXUS file is read again with its leaves
+// named: each tree must stand where its rewritten text says, and root as
+// well. Malformed input must give an error, with its place, and nothing
+// else, the same either way.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <string_view>
 
 #include "root_oracle.h"
+#include "standard/input.h"
 #include "standard_checks.h"
 
 namespace {
@@ -25,12 +28,41 @@ void require(bool ok, const std::string& what) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    reader r(input);
+void check_error(const read_error& e, std::size_t size) {
+    require(!e.what.empty() && e.tree >= 1 && e.line >= 1 && e.column >= 1, "an error without its place");
+    require(e.line <= size + 1 && e.column <= size + 1, "an error placed outside the input");
+}
+
+// The NEXUS file read with its leaves named.
+void check_named(std::string_view input, reader::result keyed, const read_error& keyed_error) {
+    tree_input in(input, true);
     tree t;
     reader::result got;
+    while ((got = in.next(t)) == reader::read) {
+        std::string fault = testing::check_reads_back(t);
+        require(fault.empty(), "named: " + fault);
+        fault = testing::check_rootings(t, internal_labels::names, false);
+        require(fault.empty(), "named: " + fault);
+        node_ref first_leaf = 0;
+        while (!t.nodes[first_leaf].is_leaf()) ++first_leaf;
+        roots::options o;
+        o.how = roots::method::outgroup;
+        o.outgroups = {{testing::leaf_name(t.label(first_leaf))}};
+        fault = testing::check_choice(t, o, t.nodes.size() <= 24);
+        require(fault.empty(), "named: " + fault);
+    }
+    require(got == keyed, "named: read otherwise");
+    if (got == reader::failed) require(in.error().message() == keyed_error.message(), "named: another error");
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    tree_input r(input, false);
+    tree t;
+    reader::result got;
+    bool nexus = false;
     while ((got = r.next(t)) == reader::read) {
+        nexus = r.nexus();
         // Distances are the same with either kind of label: checked once.
         const bool small = t.nodes.size() <= 32;
         for (internal_labels kind : {internal_labels::names, internal_labels::supports}) {
@@ -50,10 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(fault.empty(), fault);
         }
     }
-    if (got == reader::failed) {
-        const read_error& e = r.error();
-        require(!e.what.empty() && e.tree >= 1 && e.line >= 1 && e.column >= 1, "an error without its place");
-        require(e.line <= size + 1 && e.column <= size + 1, "an error placed outside the input");
-    }
+    if (got == reader::failed) check_error(r.error(), size);
+    if (nexus || (size >= 6 && input[0] == '#')) check_named(input, got, r.error());
     return 0;
 }
