@@ -45,7 +45,7 @@ public:
     bool ok() const { return written; }
 
 private:
-    static constexpr std::size_t block = 1 << 20;
+    static constexpr std::size_t block = 1 << 18;
     std::FILE* out;
     byte_buffer lines;  // whole lines, then the one being built
     std::size_t complete = 0;  // how much of lines is whole lines

@@ -50,7 +50,18 @@ inline char* put(char* p, std::string_view s) {
 
 }  // namespace
 
-rootings::rootings(const tree& in, internal_labels kind) : t(in), supports(kind == internal_labels::supports) {
+rootings::rootings(const tree& in, internal_labels kind)
+    : t(in), supports(kind == internal_labels::supports), own(new rooting_space), space(*own) {
+    start();
+}
+
+rootings::rootings(const tree& in, internal_labels kind, rooting_space& lent)
+    : t(in), supports(kind == internal_labels::supports), space(lent) {
+    start();
+}
+
+void rootings::start() {
+    space.kept_at.clear();  // nothing kept of another tree
     const node_ref root = 0;
     dissolved = !t.nodes[root].is_leaf() && t.nodes[root].children == 2;
     if (dissolved) {
@@ -101,12 +112,24 @@ inline char* put_length(char* p, std::string_view length) {
 // where they can be: lines are made of many small pieces.
 char* rootings::annotate(node_ref n, std::string_view label, std::string_view length, char* p) const {
     const node& v = t.nodes[n];
-    if (label.data() == t.text.data() + v.label_at() && label.size() == v.label_end - v.label_at()) {
+    if (is_label(n, label)) {
         p = put(p, t.span(v.label_at(), v.colon));
     } else {
         p = put(p, label);
         p = put(p, t.span(v.label_end, v.colon));
     }
+    return annotate_length(n, length, p);
+}
+
+// Whether label is n's own, as read.
+bool rootings::is_label(node_ref n, std::string_view label) const {
+    const node& v = t.nodes[n];
+    return label.data() == t.text.data() + v.label_at() && label.size() == v.label_end - v.label_at();
+}
+
+// The rest of n's annotation from its ":" on, with another length.
+char* rootings::annotate_length(node_ref n, std::string_view length, char* p) const {
+    const node& v = t.nodes[n];
     if (!length.empty()) *p++ = ':';
     if (!plain_colon(n)) p = put(p, t.colon_comments(n));
     p = put(p, length);
@@ -122,6 +145,7 @@ bool rootings::plain_colon(node_ref n) const {
 
 // n's text as read, but for its label and length.
 char* rootings::write_node(node_ref n, std::string_view label, std::string_view length, char* p) const {
+    if (is_label(n, label)) return annotate_length(n, length, put(p, t.span(t.nodes[n].start, t.nodes[n].colon)));
     p = put(p, t.span(t.nodes[n].start, t.nodes[n].label_at()));
     return annotate(n, label, length, p);
 }
@@ -142,14 +166,13 @@ char* rootings::open_children_but(node_ref n, node_ref but, char* p) const {
 }
 
 void rootings::write(node_ref chosen, std::string& out) {
-    if (!scratch) scratch.reset(new char[longest()]);
-    out.append(scratch.get(), static_cast<std::size_t>(write(chosen, scratch.get()) - scratch.get()));
+    char* p = space.scratch.room(longest());
+    out.append(p, static_cast<std::size_t>(write(chosen, p) - p));
 }
 
 void rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, std::string& out) {
-    if (!scratch) scratch.reset(new char[longest()]);
-    char* end = write(chosen, first_length, second_length, scratch.get());
-    out.append(scratch.get(), static_cast<std::size_t>(end - scratch.get()));
+    char* p = space.scratch.room(longest());
+    out.append(p, static_cast<std::size_t>(write(chosen, first_length, second_length, p) - p));
 }
 
 std::string_view rootings::branch_length(node_ref n) const {
@@ -230,14 +253,14 @@ char* rootings::down(node_ref x, bool chosen, std::string_view length, std::stri
 // chosen one.
 char* rootings::beyond(node_ref x, char* p) {
     const node_ref root = 0;
-    path.clear();
+    space.path.clear();
     for (;; x = t.nodes[x].parent) {
         p = up(x, merged, p);
-        path.push_back(x);
+        space.path.push_back(x);
         if (t.nodes[x].parent == root) break;
     }
-    for (std::size_t i = path.size(); i-- > 0;) {
-        const node_ref y = path[i];
+    for (std::size_t i = space.path.size(); i-- > 0;) {
+        const node_ref y = space.path[i];
         p = down(y, false, t.length(y), support_of(y), p);
     }
     return p;
@@ -249,26 +272,26 @@ void rootings::prepare_all() {
     constexpr std::size_t most = std::size_t{4} << 20;
     const std::size_t n = t.nodes.size();
     if (n < 3 || longest_beyond() > most / n) return;
-    kept.clear();
-    kept_at.clear();
-    kept_at.room(n);
-    kept_at.push_back({0, 0});  // the root has no way beyond
+    space.kept.clear();
+    space.kept_at.clear();
+    space.kept_at.room(n);
+    space.kept_at.push_back({0, 0});  // the root has no way beyond
     for (node_ref x = 1; x < n; ++x) {
         // Only an internal node is ever above the chosen one; in pre-order,
         // x's parent's way is kept already.
         if (t.nodes[x].is_leaf()) {
-            kept_at.push_back({0, 0});
+            space.kept_at.push_back({0, 0});
             continue;
         }
         const node_ref y = t.nodes[x].parent;
-        const std::size_t from = kept.size();
-        const std::size_t beyond_y = y == 0 ? 0 : kept_at[y].to - kept_at[y].from;
-        char* p = kept.room(longest_beyond());
+        const std::size_t from = space.kept.size();
+        const std::size_t beyond_y = y == 0 ? 0 : space.kept_at[y].to - space.kept_at[y].from;
+        char* p = space.kept.room(longest_beyond());
         p = up(x, merged, p);
-        if (y != 0) p = put(p, kept.view().substr(kept_at[y].from, beyond_y));
+        if (y != 0) p = put(p, space.kept.view().substr(space.kept_at[y].from, beyond_y));
         p = down(x, false, t.length(x), support_of(x), p);
-        kept.wrote(p);
-        kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(kept.size())});
+        space.kept.wrote(p);
+        space.kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(space.kept.size())});
     }
 }
 
@@ -286,8 +309,9 @@ char* rootings::write(node_ref chosen, std::string_view first_length, std::strin
     // "(" its other children "," and then the former parent; then back down.
     p = up(chosen, second_length, p);
     if (above != root) {
-        if (!kept_at.empty())
-            p = put(p, kept.view().substr(kept_at[above].from, kept_at[above].to - kept_at[above].from));
+        if (!space.kept_at.empty())
+            p = put(p, space.kept.view().substr(space.kept_at[above].from,
+                                                space.kept_at[above].to - space.kept_at[above].from));
         else
             p = beyond(above, p);
     }

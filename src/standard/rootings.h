@@ -18,9 +18,28 @@ namespace quorlen::standard {
 // support of the branch above it, which moves with that branch.
 enum class internal_labels { names, supports };
 
+// What the rootings of a tree work in, kept from one tree to the next: a
+// file of many small trees then asks the system for no memory per tree.
+struct rooting_space {
+    // The chosen node and the nodes above it up to the old root (or to the
+    // old root's child, where the root is dissolved).
+    pod_array<node_ref> path;
+    // After prepare_all, for each node x but the root, the text that
+    // beyond(x) writes: kept[kept_at[x].from, kept_at[x].to). Empty when
+    // not kept.
+    struct kept_span {
+        std::uint32_t from, to;
+    };
+    byte_buffer kept;
+    pod_array<kept_span> kept_at;
+    byte_buffer scratch;  // room for a rooting, for write to a string
+};
+
 class rootings {
 public:
+    // Works in a space of its own, or in one lent for the rootings' life.
     rootings(const tree& t, internal_labels kind);
+    rootings(const tree& t, internal_labels kind, rooting_space& space);
 
     // The nodes whose branch takes the root, in the order written: every node
     // but the root in post-order, less a two-child root's second child, whose
@@ -83,9 +102,12 @@ public:
     std::string_view branch_length(node_ref n) const;
 
 private:
+    void start();
     std::size_t longest_beyond() const;
     bool plain_colon(node_ref n) const;
+    bool is_label(node_ref n, std::string_view label) const;
     char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
+    char* annotate_length(node_ref n, std::string_view length, char* p) const;
     char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* open_children_but(node_ref n, node_ref but, char* p) const;
     char* up(node_ref x, std::string_view length, char* p) const;
@@ -102,18 +124,8 @@ private:
     std::string merged, merged_half;  // the length without its ":", or empty
     std::string_view merged_support;
     std::string half_length;  // the chosen branch's half, without its ":", or empty
-    // The chosen node and the nodes above it up to the old root (or to the
-    // old root's child, where the root is dissolved).
-    pod_array<node_ref> path;
-    // After prepare_all, for each node x but the root, the text that
-    // beyond(x) writes: kept[kept_at[x].from, kept_at[x].to). Empty when
-    // not kept.
-    struct kept_span {
-        std::uint32_t from, to;
-    };
-    byte_buffer kept;
-    pod_array<kept_span> kept_at;
-    std::unique_ptr<char[]> scratch;  // room for a rooting, for write to a string
+    std::unique_ptr<rooting_space> own;  // null when lent one
+    rooting_space& space;
 };
 
 }  // namespace quorlen::standard

@@ -16,11 +16,12 @@ int run_standard(const char* path, standard::internal_labels labels, bool newick
     // A tree's lines are out before the input is read again.
     standard::tree_input input(fileno(in), [&out] { out.flush(); }, newick);
     standard::tree t;
+    standard::rooting_space space;
     standard::reader::result got;
     while ((got = input.next(t)) == standard::reader::read) {
         out.add_lines(input.copied());
         input.copied().clear();
-        standard::rootings r(t, labels);
+        standard::rootings r(t, labels, space);
         r.prepare_all();
         std::size_t k = 0;
         for (standard::node_ref n : r.chosen()) {

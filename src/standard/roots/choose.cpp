@@ -34,7 +34,8 @@ std::string chooser::choose(const tree& t, const translation* names) {
     branch = none;
     x = decimal{};
     middle = false;
-    lines.reset(new rootings(t, how.labels));
+    lines.reset();
+    lines.reset(new rootings(t, how.labels, space));
     const unrooted u(t);
     found f;
     std::vector<branch_score> every;

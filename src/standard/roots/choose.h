@@ -64,7 +64,8 @@ public:
 
 private:
     options how;
-    std::unique_ptr<rootings> lines;  // of the tree last chosen on
+    rooting_space space;  // kept from one tree to the next
+    std::unique_ptr<rootings> lines;  // of the tree last chosen on, in space
     node_ref branch = none;
     decimal x, e;  // the point, and the branch's length, exactly
     bool middle = false;  // exactly the standard mode's line
