@@ -15,17 +15,23 @@ namespace {
 // Text offsets are 32 bits; a tree's text stops well short of that.
 constexpr std::size_t longest_text = 0xF0000000u;
 
-// The characters of unquoted labels and of lengths, and blanks, by byte.
-enum : unsigned char { plain_byte = 1, blank_byte = 2 };
+// The characters of unquoted labels and of lengths, blanks, and what may
+// end a node, by byte; and, for a length, its digits and point.
+enum : unsigned char { plain_byte = 1, blank_byte = 2, node_end = 3, digit_byte = 4, point_byte = 5 };
 struct byte_kinds {
     unsigned char of[256];
-    constexpr byte_kinds() : of() {
+    constexpr byte_kinds(bool number) : of() {
         for (int c = 0; c < 256; ++c) of[c] = plain_byte;
         for (unsigned char c : std::string_view("()[]':;,")) of[c] = 0;
+        for (unsigned char c : std::string_view(",);")) of[c] = node_end;
         for (unsigned char c : std::string_view(" \t\r\n")) of[c] = blank_byte;
+        if (number) {
+            for (int c = '0'; c <= '9'; ++c) of[c] = digit_byte;
+            of[static_cast<unsigned char>('.')] = point_byte;
+        }
     }
 };
-constexpr byte_kinds kind;
+constexpr byte_kinds kind(false), in_number(true);
 
 // -1, the end, is not.
 bool is_plain(int c) { return c >= 0 && kind.of[c] == plain_byte; }
@@ -198,17 +204,21 @@ bool reader::quick_annotation(tree& t, node& v) {
     const std::size_t label = static_cast<std::size_t>(p - from);
     std::size_t length = 0;
     if (p < end && *p == ':') {
+        // A plain length: digits with at most one point, taken in one scan.
         const char* const digits = ++p;
-        while (p < end && kind.of[static_cast<unsigned char>(*p)] == plain_byte) ++p;
+        while (p < end && in_number.of[static_cast<unsigned char>(*p)] == digit_byte) ++p;
+        if (p < end && *p == '.')
+            for (++p; p < end && in_number.of[static_cast<unsigned char>(*p)] == digit_byte;) ++p;
         length = static_cast<std::size_t>(p - digits) + 1;
-        if (!plain_length(std::string_view(digits, length - 1))) return false;
+        if (length == 1 || (length == 2 && *digits == '.') || length > max_exponent - 8) return false;
     }
-    if (p == end || (*p != ',' && *p != ')' && *p != ';')) return false;
+    // Anything else after it, a sign or an exponent, a blank or a comment, is
+    // for the general way.
+    if (p == end || kind.of[static_cast<unsigned char>(*p)] != node_end) return false;
     const std::size_t size = static_cast<std::size_t>(p - from);
     char* to = t.text.room(size);
-    if (size) std::memcpy(to, from, size);
     const auto start = static_cast<std::uint32_t>(t.text.size());
-    t.text.wrote(to + size);
+    t.text.wrote(put(to, std::string_view(from, size)));
     v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
     v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
     at += size;
@@ -219,7 +229,6 @@ bool reader::quick_annotation(tree& t, node& v) {
 // ":" and length, comments. The node stands `depth` groups deep.
 bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
     node& v = t.nodes[n];
-    if (quick_annotation(t, v)) return t.text.size() <= longest_text || (fail_here("tree too long"), false);
     skip_blanks();
     if (!read_label(t)) return false;
     v.label_end = static_cast<std::uint32_t>(t.text.size());
@@ -334,7 +343,11 @@ reader::result reader::next(tree& t) {
         node_ref n = add_node();
         // Then its annotation, and after it what ends the node.
         for (;;) {
-            if (!read_annotation(t, n, open.size())) return failed;
+            if (quick_annotation(t, t.nodes[n])) {
+                if (t.text.size() > longest_text) return fail_here("tree too long");
+            } else if (!read_annotation(t, n, open.size())) {
+                return failed;
+            }
             t.post_order.push_back(n);
             skip_blanks();
             const int c = peek();

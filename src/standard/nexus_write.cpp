@@ -5,15 +5,6 @@
 
 namespace quorlen::standard {
 
-namespace {
-
-char* put(char* p, std::string_view s) {
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    return p + s.size();
-}
-
-}  // namespace
-
 std::size_t tree_head_room(const tree_command& c) { return c.name.size() + c.comments.size() + 48; }
 
 char* write_tree_head(const tree_command& c, std::size_t k, char* p) {

@@ -22,32 +22,6 @@ decimal read_length(std::string_view text) {
     return d;
 }
 
-// Copies s to p; returns where the copy ends. Most pieces of a line are a
-// few bytes long: those are copied by a pair of fixed-size moves, which may
-// overlap, rather than by a call.
-inline char* put(char* p, std::string_view s) {
-    const std::size_t n = s.size();
-    const char* from = s.data();
-    if (n >= 8 && n <= 16) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + n - 8, 8);
-        std::memcpy(p, &head, 8);
-        std::memcpy(p + n - 8, &tail, 8);
-    } else if (n >= 4 && n < 8) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(p, &head, 4);
-        std::memcpy(p + n - 4, &tail, 4);
-    } else if (n < 4) {
-        for (std::size_t i = 0; i < n; ++i) p[i] = from[i];
-    } else {
-        std::memcpy(p, from, n);
-    }
-    return p + n;
-}
-
 }  // namespace
 
 rootings::rootings(const tree& in, internal_labels kind)

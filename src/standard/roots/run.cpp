@@ -14,11 +14,6 @@ namespace quorlen {
 
 namespace {
 
-char* put(char* p, std::string_view s) {
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    return p + s.size();
-}
-
 char* put_number(char* p, std::size_t n) { return std::to_chars(p, p + 24, n).ptr; }
 char* put_number(char* p, double d) { return std::to_chars(p, p + 32, d).ptr; }
 
