@@ -100,9 +100,12 @@ inline char* put(char* p, std::string_view s) {
         std::memcpy(&tail, from + n - 4, 4);
         std::memcpy(p, &head, 4);
         std::memcpy(p + n - 4, &tail, 4);
-    } else if (n < 4) {
-        for (std::size_t i = 0; i < n; ++i) p[i] = from[i];
-    } else {
+    } else if (n > 0 && n < 4) {
+        // 1 to 3 bytes: the first, the middle and the last.
+        p[0] = from[0];
+        p[n / 2] = from[n / 2];
+        p[n - 1] = from[n - 1];
+    } else if (n > 16) {
         std::memcpy(p, from, n);
     }
     return p + n;

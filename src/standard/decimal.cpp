@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/memory.h"
+
 namespace quorlen::standard {
 
 namespace {
@@ -220,13 +222,11 @@ char* write_plain_half(std::string_view text, char* out) {
         }
         if (nonzero - point - 1 > 3) return nullptr;
         *out++ = '0';
-        std::memcpy(out, digits + point, n - point);
-        return out + (n - point);
+        return put(out, std::string_view(digits + point, n - point));
     }
     if (point - first > 16) return nullptr;
     if (n == point + 1) n = point;  // no fraction left: no point
-    std::memcpy(out, digits + first, n - first);
-    return out + (n - first);
+    return put(out, std::string_view(digits + first, n - first));
 }
 
 void write_half(std::string_view text, std::string& out) {

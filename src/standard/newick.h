@@ -51,8 +51,9 @@ struct tree {
     // The nodes in the order their text ends (post-order): the root last.
     pod_array<node_ref> post_order;
 
+    // text[from, to), from <= to <= text.size().
     std::string_view span(std::uint32_t from, std::uint32_t to) const {
-        return text.view().substr(from, to - from);
+        return std::string_view(text.data() + from, to - from);
     }
     std::string_view label(node_ref n) const { return span(nodes[n].label_at(), nodes[n].label_end); }
     // Where n's number starts: after its ":" and the comments that may follow

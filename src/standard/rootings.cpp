@@ -262,14 +262,14 @@ void rootings::prepare_all() {
         const std::size_t beyond_y = y == 0 ? 0 : space.kept_at[y].to - space.kept_at[y].from;
         char* p = space.kept.room(longest_beyond());
         p = up(x, merged, p);
-        if (y != 0) p = put(p, space.kept.view().substr(space.kept_at[y].from, beyond_y));
+        if (y != 0) p = put(p, std::string_view(space.kept.data() + space.kept_at[y].from, beyond_y));
         p = down(x, false, t.length(x), support_of(x), p);
         space.kept.wrote(p);
         space.kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(space.kept.size())});
     }
 }
 
-char* rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) {
+[[gnu::flatten]] char* rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) {
     const node_ref root = 0;
     const node_ref above = t.nodes[chosen].parent;
     const bool at_root = dissolved && above == root;
@@ -284,8 +284,8 @@ char* rootings::write(node_ref chosen, std::string_view first_length, std::strin
     p = up(chosen, second_length, p);
     if (above != root) {
         if (!space.kept_at.empty())
-            p = put(p, space.kept.view().substr(space.kept_at[above].from,
-                                                space.kept_at[above].to - space.kept_at[above].from));
+            p = put(p, std::string_view(space.kept.data() + space.kept_at[above].from,
+                                        space.kept_at[above].to - space.kept_at[above].from));
         else
             p = beyond(above, p);
     }
