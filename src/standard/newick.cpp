@@ -16,22 +16,37 @@ namespace {
 constexpr std::size_t longest_text = 0xF0000000u;
 
 // The characters of unquoted labels and of lengths, blanks, and what may
-// end a node, by byte; and, for a length, its digits and point.
-enum : unsigned char { plain_byte = 1, blank_byte = 2, node_end = 3, digit_byte = 4, point_byte = 5 };
+// end a node, by byte.
+enum : unsigned char { plain_byte = 1, blank_byte = 2, node_end = 3 };
 struct byte_kinds {
     unsigned char of[256];
-    constexpr byte_kinds(bool number) : of() {
+    constexpr byte_kinds() : of() {
         for (int c = 0; c < 256; ++c) of[c] = plain_byte;
         for (unsigned char c : std::string_view("()[]':;,")) of[c] = 0;
         for (unsigned char c : std::string_view(",);")) of[c] = node_end;
         for (unsigned char c : std::string_view(" \t\r\n")) of[c] = blank_byte;
-        if (number) {
-            for (int c = '0'; c <= '9'; ++c) of[c] = digit_byte;
-            of[static_cast<unsigned char>('.')] = point_byte;
-        }
     }
 };
-constexpr byte_kinds kind(false), in_number(true);
+constexpr byte_kinds kind;
+
+// The first byte of [p, end) that is no digit, or end; eight bytes at a time.
+inline const char* after_digits(const char* p, const char* end) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        w = __builtin_bswap64(w);  // the first byte lowest
+#endif
+        w ^= '0' * ones;  // digits become 0 to 9
+        // A byte above 9 has its top bit set in w or in w + 0x76. (A carry
+        // into the next byte comes from a byte above 0x89, itself marked.)
+        const std::uint64_t other = ((w + 0x76 * ones) | w) & (0x80 * ones);
+        if (other) return p + __builtin_ctzll(other) / 8;
+    }
+    while (p < end && static_cast<unsigned char>(*p - '0') <= 9) ++p;
+    return p;
+}
 
 // -1, the end, is not.
 bool is_plain(int c) { return c >= 0 && kind.of[c] == plain_byte; }
@@ -197,7 +212,7 @@ bool reader::read_label(tree& t) {
 // label and perhaps ":" and a plain length, with no blank or comment, and
 // then, in the same block, what ends the node. False, with nothing taken,
 // for anything else.
-bool reader::quick_annotation(tree& t, node& v) {
+inline bool reader::quick_annotation(tree& t, node& v) {
     const char *const from = data + at, *const end = data + filled;
     const char* p = from;
     while (p < end && kind.of[static_cast<unsigned char>(*p)] == plain_byte) ++p;
@@ -206,9 +221,8 @@ bool reader::quick_annotation(tree& t, node& v) {
     if (p < end && *p == ':') {
         // A plain length: digits with at most one point, taken in one scan.
         const char* const digits = ++p;
-        while (p < end && in_number.of[static_cast<unsigned char>(*p)] == digit_byte) ++p;
-        if (p < end && *p == '.')
-            for (++p; p < end && in_number.of[static_cast<unsigned char>(*p)] == digit_byte;) ++p;
+        p = after_digits(p, end);
+        if (p < end && *p == '.') p = after_digits(p + 1, end);
         length = static_cast<std::size_t>(p - digits) + 1;
         if (length == 1 || (length == 2 && *digits == '.') || length > max_exponent - 8) return false;
     }
