@@ -67,18 +67,36 @@ TEST(Decimal, HalvesAndSumsAreExactInTheirShortestForm) {
 
 // The quick half of a plain length, digit by digit, against the half of the
 // number: on every string of digits, points and zeros it takes.
+// Mostly digits and points, now and then a byte of no plain number; now and
+// then long.
+std::string random_length(std::mt19937_64& random) {
+    const char alphabet[] = "0123456789.0000.0123456789e-+/:\xff";
+    std::string text;
+    for (std::size_t i = random() % (random() % 4 ? 22 : 66); i > 0; --i)
+        text += alphabet[random() % (random() % 8 ? 15 : sizeof alphabet - 1)];
+    return text;
+}
+
 TEST(Decimal, QuickHalfIsTheHalf) {
     std::mt19937_64 random(12);
-    // Mostly digits and points, now and then a byte of no plain number.
-    const char alphabet[] = "0123456789.0000.0123456789e-+/:\xff";
     for (int k = 0; k < 200000; ++k) {
-        std::string text;
-        for (std::size_t i = random() % (k % 4 ? 22 : 66); i > 0; --i)
-            text += alphabet[random() % (random() % 8 ? 15 : sizeof alphabet - 1)];
+        const std::string text = random_length(random);
         char quick[64];
         char* end = write_plain_half(text, quick);
         if (!end) continue;
         EXPECT_EQ(std::string(quick, static_cast<std::size_t>(end - quick)), written(half(number(text)))) << text;
+    }
+}
+
+TEST(Decimal, QuickSumIsTheSum) {
+    std::mt19937_64 random(13);
+    for (int k = 0; k < 200000; ++k) {
+        const std::string a = random_length(random), b = random_length(random);
+        std::string sum, sum_half;
+        if (!write_plain_sum(a, b, sum, sum_half)) continue;
+        const decimal exact = add(a.empty() ? decimal{} : number(a), b.empty() ? decimal{} : number(b));
+        EXPECT_EQ(sum, written(exact)) << a << " + " << b;
+        EXPECT_EQ(sum_half, written(half(exact))) << a << " + " << b;
     }
 }
 

@@ -1,8 +1,10 @@
 #include "standard/decimal.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 
 #include "common/memory.h"
@@ -227,6 +229,72 @@ char* write_plain_half(std::string_view text, char* out) {
     if (point - first > 16) return nullptr;
     if (n == point + 1) n = point;  // no fraction left: no point
     return put(out, std::string_view(digits + first, n - first));
+}
+
+namespace {
+
+// A plain length of at most 17 digits as value / 10^scale; false for any
+// other. Empty is 0.
+bool as_scaled(std::string_view text, std::uint64_t& value, int& scale) {
+    value = 0;
+    scale = 0;
+    std::size_t digits = 0;
+    bool point = false;
+    for (char c : text) {
+        const unsigned d = static_cast<unsigned char>(c - '0');
+        if (d > 9) {
+            if (c != '.' || point) return false;
+            point = true;
+            continue;
+        }
+        if (++digits > 17) return false;
+        value = value * 10 + d;
+        scale += point;
+    }
+    return text.size() != 1 || !point;  // "." alone is no number
+}
+
+// value / 10^scale as write_decimal writes it: positionally, below 10^16
+// and from 0.0001 up, or 0; false beyond.
+bool write_scaled(std::uint64_t value, int scale, std::string& out) {
+    if (value == 0) {
+        out = "0";
+        return true;
+    }
+    for (; scale > 0 && value % 10 == 0; --scale) value /= 10;
+    char digits[24];
+    const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+    if (n - scale > 16 || scale - n > 3) return false;
+    out.clear();
+    if (n > scale) {
+        out.append(digits, static_cast<std::size_t>(n - scale));
+        if (scale > 0) out.append(1, '.').append(digits + n - scale, static_cast<std::size_t>(scale));
+    } else {
+        out.append("0.").append(static_cast<std::size_t>(scale - n), '0').append(digits, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_plain_sum(std::string_view a, std::string_view b, std::string& sum, std::string& sum_half) {
+    std::uint64_t x, y;
+    int sx, sy;
+    if (!as_scaled(a, x, sx) || !as_scaled(b, y, sy)) return false;
+    // Both to the finer scale: 17 digits at most, and the sum below 2 * 10^17.
+    for (; sx < sy; ++sx) {
+        if (x >= 10000000000000000u) return false;
+        x *= 10;
+    }
+    for (; sy < sx; ++sy) {
+        if (y >= 10000000000000000u) return false;
+        y *= 10;
+    }
+    std::string s, h;
+    if (!write_scaled(x + y, sx, s) || !write_scaled((x + y) * 5, sx + 1, h)) return false;
+    sum = std::move(s);
+    sum_half = std::move(h);
+    return true;
 }
 
 void write_half(std::string_view text, std::string& out) {

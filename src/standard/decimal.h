@@ -66,5 +66,9 @@ void write_half(std::string_view text, std::string& out);
 // write_decimal writes positionally, to out, which has room for 64 bytes:
 // returns where it ends. Null, with nothing written, for any other.
 char* write_plain_half(std::string_view text, char* out);
+// The sum of two plain lengths (an empty one is 0) and its half, written as
+// write_decimal would write them, in whole numbers where they are short and
+// written positionally. False, with nothing written, for any other.
+bool write_plain_sum(std::string_view a, std::string_view b, std::string& sum, std::string& sum_half);
 
 }  // namespace quorlen::standard

@@ -43,9 +43,14 @@ void rootings::start() {
         for (node_ref n = 2; second == none; ++n)
             if (t.nodes[n].parent == root) second = n;
         const bool present = t.nodes[first].has_length() || t.nodes[second].has_length();
-        const decimal sum = add(read_length(t.length(first)), read_length(t.length(second)));
-        merged = written_length(present, sum);
-        merged_half = written_length(present, half(sum));
+        if (!present) {
+            merged.clear();
+            merged_half.clear();
+        } else if (!write_plain_sum(t.length(first), t.length(second), merged, merged_half)) {
+            const decimal sum = add(read_length(t.length(first)), read_length(t.length(second)));
+            merged = written_length(true, sum);
+            merged_half = written_length(true, half(sum));
+        }
         // A leaf's branch has no support to show: a leaf's label is its name.
         if (!t.nodes[first].is_leaf() && !t.nodes[second].is_leaf())
             merged_support = support_of(first).empty() ? support_of(second) : support_of(first);
