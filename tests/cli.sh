@@ -283,9 +283,11 @@ nexus_errors)
     printf '#NEXUS\nbegin taxa; end;\n' >"$work/t.nex"
     expect 255 "$work/t.nex" "tree 1, line 3, column 1: no tree in the input" -- --outgroup A "$work/t.nex" ;;
 nexus_memory)
-    # A million trees take the memory of one.
+    # A million trees take the memory of ten thousand. (Between a thousand
+    # and ten thousand the peak still settles: by 130 KB, by 1.1 MB under
+    # AddressSanitizer; not after.)
     command -v /usr/bin/time >/dev/null || { echo "no /usr/bin/time: skipped"; exit 0; }
-    for n in 1000 1000000; do
+    for n in 10000 1000000; do
         awk -v n=$n 'BEGIN { print "#NEXUS\nbegin trees;\ntranslate 1 A, 2 B, 3 C, 4 D;";
             for (i = 0; i < n; i++) printf "tree t%d = [&R] ((1:1,2:2):1,(3:1,4:1):1);\n", i; print "end;" }' >"$work/t.nex"
         # (AddressSanitizer holds freed memory back: none here.)
@@ -294,8 +296,8 @@ nexus_memory)
             { echo "$n trees: status"; failed=1; }
         [ "$(grep -c '^	TREE' "$work/out")" = $n ] || { echo "$n trees: $(grep -c '^	TREE' "$work/out") lines"; failed=1; }
     done
-    small=$(tail -n 1 "$work/kb.1000") big=$(tail -n 1 "$work/kb.1000000")
-    [ "$big" -le $((small + 1024)) ] || { echo "peak $small KB for 1,000 trees, $big KB for 1,000,000"; failed=1; } ;;
+    small=$(tail -n 1 "$work/kb.10000") big=$(tail -n 1 "$work/kb.1000000")
+    [ "$big" -le $((small + 1024)) ] || { echo "peak $small KB for 10,000 trees, $big KB for 1,000,000"; failed=1; } ;;
 roots_options)
     # The root-choosing options and their wrong combinations.
     printf '%s' "$usage" >"$work/usage"

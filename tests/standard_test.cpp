@@ -219,18 +219,22 @@ std::string all_of(reader& in) {
     return out + (got == reader::end ? "end" : in.error().message());
 }
 
+// Trees whose reading a block's or a piece's end could change.
+const std::vector<std::string> cut_trees = {
+    "(Alpha:0.125,(B:1.5,C:2)90:0.25,'d e':1e-3)R:0;",
+    "[&R] ( A [x] : 1 ,\n B:2[&y] )'R''s':3;",
+    "A;",  // one leaf between big trees
+    "(A:1,B:2)C D;",  // an error after the edge
+    "(A:1,B:2.5.1);",
+    "((((A:1,B:2)x:3,,C)y,D:4,(E,(F:.5,G:5.)z:6)):7,H);",
+};
+
 // A file is read a block at a time and the common annotations straight from
 // the block: wherever a block ends in a tree, the trees and errors are the
 // ones read from memory.
 TEST(StandardReader, ReadsTheSameWhereverABlockEnds) {
     const std::size_t block = 1 << 16;
-    const std::vector<std::string> trees = {
-        "(Alpha:0.125,(B:1.5,C:2)90:0.25,'d e':1e-3)R:0;",
-        "[&R] ( A [x] : 1 ,\n B:2[&y] )'R''s':3;",
-        "A;",  // one leaf between big trees
-        "(A:1,B:2)C D;",  // an error after the edge
-        "(A:1,B:2.5.1);",
-    };
+    const std::vector<std::string>& trees = cut_trees;
     const std::string big = "(" + std::string(block / 2, 'L') + ":1,M:2);\n";
     for (const std::string& tree_text : trees) {
         for (std::size_t edge = 0; edge <= tree_text.size(); ++edge) {
@@ -245,6 +249,20 @@ TEST(StandardReader, ReadsTheSameWhereverABlockEnds) {
             reader from_file(fileno(file));
             EXPECT_EQ(all_of(from_file), all_of(from_memory)) << tree_text << " cut after " << edge;
             std::fclose(file);
+        }
+    }
+}
+
+// The plain parts of a tree are taken a piece at a time: wherever a piece
+// ends, the trees and errors are the same.
+TEST(StandardReader, ReadsTheSameWhereverAPieceEnds) {
+    for (const std::string& tree_text : cut_trees) {
+        const std::string input = tree_text + "\n" + tree_text;
+        reader whole{std::string_view(input)};
+        const std::string expected = all_of(whole);
+        for (std::size_t piece = 1; piece <= tree_text.size(); ++piece) {
+            reader in{std::string_view(input), piece};
+            EXPECT_EQ(all_of(in), expected) << tree_text << " in pieces of " << piece;
         }
     }
 }

@@ -208,35 +208,132 @@ bool reader::read_label(tree& t) {
     }
 }
 
-// The annotation most trees have, taken at once from the block: an unquoted
-// label and perhaps ":" and a plain length, with no blank or comment, and
-// then, in the same block, what ends the node. False, with nothing taken,
-// for anything else.
-inline bool reader::quick_annotation(tree& t, node& v) {
-    const char *const from = data + at, *const end = data + filled;
-    const char* p = from;
+namespace {
+
+// The annotation most trees have: an unquoted label and perhaps ":" and a
+// plain length, with no blank or comment, and then what ends the node, all
+// before end. Returns where it ends, at what ends the node, with the
+// label's size and the length's, its ":" counted; null for anything else.
+inline const char* plain_annotation(const char* p, const char* end, std::size_t& label, std::size_t& length) {
+    const char* const from = p;
     while (p < end && kind.of[static_cast<unsigned char>(*p)] == plain_byte) ++p;
-    const std::size_t label = static_cast<std::size_t>(p - from);
-    std::size_t length = 0;
+    label = static_cast<std::size_t>(p - from);
+    length = 0;
     if (p < end && *p == ':') {
-        // A plain length: digits with at most one point, taken in one scan.
+        // A plain length: digits with at most one point.
         const char* const digits = ++p;
         p = after_digits(p, end);
         if (p < end && *p == '.') p = after_digits(p + 1, end);
         length = static_cast<std::size_t>(p - digits) + 1;
-        if (length == 1 || (length == 2 && *digits == '.') || length > max_exponent - 8) return false;
+        if (length == 1 || (length == 2 && *digits == '.') || length > max_exponent - 8) return nullptr;
     }
     // Anything else after it, a sign or an exponent, a blank or a comment, is
     // for the general way.
-    if (p == end || kind.of[static_cast<unsigned char>(*p)] != node_end) return false;
-    const std::size_t size = static_cast<std::size_t>(p - from);
-    char* to = t.text.room(size);
+    if (p == end || kind.of[static_cast<unsigned char>(*p)] != node_end) return nullptr;
+    return p;
+}
+
+}  // namespace
+
+// The common annotation, taken at once from the block. False, with nothing
+// taken, for anything else.
+inline bool reader::quick_annotation(tree& t, node& v) {
+    const char* const from = data + at;
+    std::size_t label, length;
+    const char* const to = plain_annotation(from, data + filled, label, length);
+    if (!to) return false;
+    const auto size = static_cast<std::size_t>(to - from);
+    char* p = t.text.room(size);
     const auto start = static_cast<std::uint32_t>(t.text.size());
-    t.text.wrote(put(to, std::string_view(from, size)));
+    t.text.wrote(put(p, std::string_view(from, size)));
     v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
     v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
     at += size;
     return true;
+}
+
+// Nodes as most programs write them, taken from the block in one loop:
+// "(", ",", ")" and common annotations, no blank, comment or quote. Stops
+// before anything else, and within a piece of the block, where a node
+// starts, where n's annotation is due, or after n's annotation.
+reader::quick_stop reader::quick_nodes(tree& t) {
+    // Each byte taken adds at most a byte of text, a node, a group and an
+    // entry of the post-order: room for them all first. The text stays
+    // within its longest, where the general way says it is too long.
+    const std::size_t size = t.text.size();
+    const std::size_t most = std::min({filled - at, piece, size < longest_text ? longest_text - size : 0});
+    t.text.room(most);
+    t.nodes.room(most + 1);
+    t.post_order.room(most + 1);
+    open.room(most);
+    const char* p = data + at;
+    const char* const end = p + most;
+    char* const text = t.text.data();
+    char* to = text + size;
+    node* const nodes = t.nodes.data();
+    auto count = static_cast<node_ref>(t.nodes.size());
+    node_ref* const post = t.post_order.data();
+    std::size_t posts = t.post_order.size();
+    open_group* const groups = open.data();
+    std::size_t depth = open.size();
+    const auto line_at = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
+    const auto add_node = [&]() {
+        node v;
+        v.start = static_cast<std::uint32_t>(to - text);
+        if (depth > 0) {
+            v.parent = groups[depth - 1].n;
+            ++nodes[v.parent].children;
+        }
+        nodes[count] = v;
+        return count++;
+    };
+    quick_stop stop{quick_stop::node_starts, none};
+    for (;;) {
+        if (stop.where == quick_stop::node_starts) {
+            if (p == end || kind.of[static_cast<unsigned char>(*p)] == blank_byte) break;
+            if (*p == '(') {
+                const node_ref n = add_node();
+                groups[depth++] = {n, line_at, taken + static_cast<std::size_t>(p - data) - line_start + 1};
+                *to++ = '(';
+                ++p;
+                continue;
+            }
+            stop = {quick_stop::annotation_due, add_node()};
+        }
+        if (stop.where == quick_stop::annotation_due) {
+            std::size_t label, length;
+            const char* const q = plain_annotation(p, end, label, length);
+            if (!q) break;
+            node& v = nodes[stop.n];
+            const auto start = static_cast<std::uint32_t>(to - text);
+            to = put(to, std::string_view(p, static_cast<std::size_t>(q - p)));
+            v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
+            v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
+            p = q;
+            post[posts++] = stop.n;
+            stop.where = quick_stop::annotated;
+        }
+        // What ends the node stands at p.
+        if (*p == ',' && depth > 0) {
+            *to++ = ',';
+            ++p;
+            stop = {quick_stop::node_starts, none};
+        } else if (*p == ')' && depth > 0) {
+            const node_ref n = groups[--depth].n;
+            nodes[n].close = static_cast<std::uint32_t>(to - text);
+            *to++ = ')';
+            ++p;
+            stop = {quick_stop::annotation_due, n};
+        } else {
+            break;
+        }
+    }
+    at = static_cast<std::size_t>(p - data);
+    t.text.wrote(to);
+    t.nodes.wrote(nodes + count);
+    t.post_order.wrote(post + posts);
+    open.wrote(groups + depth);
+    return stop;
 }
 
 // Reads what follows a node's children, or makes a leaf: label, comments,
@@ -345,24 +442,31 @@ reader::result reader::next(tree& t) {
         return static_cast<node_ref>(t.nodes.size() - 1);
     };
     for (;;) {
-        // A node starts here.
-        skip_blanks();
-        if (peek() == '(') {
-            const node_ref n = add_node();
-            open.push_back({n, static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), column()});
-            t.text.push_back('(');
-            advance();
-            continue;
-        }
-        node_ref n = add_node();
-        // Then its annotation, and after it what ends the node.
-        for (;;) {
-            if (quick_annotation(t, t.nodes[n])) {
-                if (t.text.size() > longest_text) return fail_here("tree too long");
-            } else if (!read_annotation(t, n, open.size())) {
-                return failed;
+        // As much as can be taken at once; then the general way.
+        const quick_stop stop = quick_nodes(t);
+        node_ref n = stop.n;
+        if (stop.where == quick_stop::node_starts) {
+            // A node starts here.
+            skip_blanks();
+            if (peek() == '(') {
+                n = add_node();
+                open.push_back({n, static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), column()});
+                t.text.push_back('(');
+                advance();
+                continue;
             }
-            t.post_order.push_back(n);
+            n = add_node();
+        }
+        // Then its annotation, and after it what ends the node.
+        for (bool due = stop.where != quick_stop::annotated;; due = true) {
+            if (due) {
+                if (quick_annotation(t, t.nodes[n])) {
+                    if (t.text.size() > longest_text) return fail_here("tree too long");
+                } else if (!read_annotation(t, n, open.size())) {
+                    return failed;
+                }
+                t.post_order.push_back(n);
+            }
             skip_blanks();
             const int c = peek();
             if (c == ',' && !open.empty()) {

@@ -102,9 +102,10 @@ public:
     // trees read so far can be written then.
     explicit reader(int fd, std::function<void()> before_reading = {})
         : fd(fd), before_reading(std::move(before_reading)), buffer(new char[block]), data(buffer.get()) {}
-    // From bytes in memory.
-    explicit reader(std::string_view bytes)
-        : data(bytes.data()), filled(bytes.size()), at_end(true) {}
+    // From bytes in memory; the plain parts of a tree taken a piece of at
+    // most `piece` bytes at a time (a test's choice).
+    explicit reader(std::string_view bytes, std::size_t piece = 1 << 14)
+        : data(bytes.data()), filled(bytes.size()), at_end(true), piece(piece > 0 ? piece : 1) {}
     enum result { read, end, failed };
     // Reads the next tree into t. `end` once only blanks remain; `failed`
     // with error() set on malformed input, on an input with no tree at all,
@@ -158,6 +159,13 @@ private:
     bool read_some_comments(tree& t);
     bool read_label(tree& t);
     bool quick_annotation(tree& t, node& v);
+    // Where quick_nodes stopped: where a node starts, where n's annotation
+    // is due, or after n's annotation.
+    struct quick_stop {
+        enum { node_starts, annotation_due, annotated } where;
+        node_ref n;  // none where a node starts
+    };
+    quick_stop quick_nodes(tree& t);
     bool read_annotation(tree& t, node_ref n, std::size_t depth);
     bool root_lengths_in_range(const tree& t);
 
@@ -172,6 +180,7 @@ private:
     std::size_t line = 1;
     std::size_t line_start = 0;  // where the line of the next byte starts in the input
     std::size_t trees = 0;
+    std::size_t piece = 1 << 14;  // the most quick_nodes takes at once
     read_error fault;
     // The lengths of the root's children that are not plain_length, and
     // where they stand: whether the rootings can halve them, or sum them,
