@@ -216,6 +216,11 @@ inline bool same_distances(const std::vector<distance>& a, const std::vector<dis
 // distances. There are as many rootings as branches, and each is written
 // alike with and without the text beyond each node kept.
 inline std::string check_rootings(const tree& t, internal_labels kind, bool with_distances) {
+    // Each subtree is followed in pre-order by the node after it.
+    std::vector<std::size_t> sizes(t.nodes.size(), 1);
+    for (std::size_t v = t.nodes.size(); v-- > 1;) sizes[t.nodes[v].parent] += sizes[v];
+    for (node_ref v = 0; v < t.nodes.size(); ++v)
+        if (t.after(v) != v + sizes[v]) return "after node " + std::to_string(v) + ": " + std::to_string(t.after(v));
     const std::map<std::string, int> ids = leaf_numbers(t);
     const std::vector<branch> as_read = unrooted(t, kind, ids);
     const std::vector<leaf_set> below = leaves_below(t, ids);

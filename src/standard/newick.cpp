@@ -67,6 +67,16 @@ void tree::clear() {
     post_order.clear();
 }
 
+node_ref tree::after(node_ref n) const {
+    // Starts rise in pre-order; n's subtree's nodes start no later than its
+    // end (where an empty leaf n stands), and every later node starts past
+    // it, after a "," or a ")".
+    const std::uint32_t end = nodes[n].end;
+    const node* const next = std::lower_bound(nodes.begin() + n + 1, nodes.end(), end,
+                                              [](const node& v, std::uint32_t at) { return v.start <= at; });
+    return static_cast<node_ref>(next - nodes.begin());
+}
+
 std::string read_error::message() const {
     return "tree " + std::to_string(tree) + ", line " + std::to_string(line) + ", column " +
            std::to_string(column) + ": " + what;
@@ -392,8 +402,7 @@ bool reader::root_lengths_in_range(const tree& t) {
     if (root_lengths.empty()) return true;
     const placed& last = root_lengths.back();
     if (t.nodes[0].children == 2) {
-        node_ref second = 2;
-        while (t.nodes[second].parent != 0) ++second;
+        const node_ref second = t.after(1);
         if (!sum_in_range(t.length(1), t.length(second)))
             return fail(last.line, last.column, "length out of range"), false;
         return true;

@@ -75,6 +75,9 @@ struct tree {
         return v.has_length() ? span(v.colon + 1, length_at(n)) : std::string_view();
     }
     std::string_view subtree(node_ref n) const { return span(nodes[n].start, nodes[n].end); }
+    // The first node after n's subtree in pre-order: n's next sibling, if it
+    // has one; nodes.size() if none comes after.
+    node_ref after(node_ref n) const;
     void clear();
 };
 

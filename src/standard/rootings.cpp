@@ -40,8 +40,7 @@ void rootings::start() {
     dissolved = !t.nodes[root].is_leaf() && t.nodes[root].children == 2;
     if (dissolved) {
         first = 1;  // pre-order: the root's first child comes next
-        for (node_ref n = 2; second == none; ++n)
-            if (t.nodes[n].parent == root) second = n;
+        second = t.after(first);
         const bool present = t.nodes[first].has_length() || t.nodes[second].has_length();
         if (!present) {
             merged.clear();

@@ -12,9 +12,7 @@ unrooted::unrooted(const tree& in) : t(in) {
     if (dissolved) {
         offset = 1;
         m -= 1;
-        node_ref second = 2;
-        while (t.nodes[second].parent != 0) ++second;
-        merged = second - 1;
+        merged = t.after(1) - 1;  // the root's second child, less the root
     }
     extent.assign(m, 1);
     for (std::uint32_t v = m; v-- > 1;) extent[parent(v)] += extent[v];
