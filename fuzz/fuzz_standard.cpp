@@ -57,6 +57,9 @@ void check_named(std::string_view input, reader::result keyed, const read_error&
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
+    // The plain parts of trees are read a piece at a time: cut anywhere.
+    const std::string cut = testing::check_pieces(input, 1 + size % 13);
+    require(cut.empty(), cut);
     tree_input r(input, false);
     tree t;
     reader::result got;

@@ -32,21 +32,44 @@ inline std::string read_one(std::string_view text, tree& t) {
 
 // Empty when t is what reading its own text gives, node for node; else what
 // differs. A tree whose text was rewritten (leaves renamed) must be.
+// Empty when the trees are the same, node for node; else what differs.
+inline std::string check_same(const tree& t, const tree& u) {
+    if (u.nodes.size() != t.nodes.size() || u.leading != t.leading) return "other nodes";
+    for (node_ref n = 0; n < t.nodes.size(); ++n) {
+        const node &a = t.nodes[n], &b = u.nodes[n];
+        if (a.parent != b.parent || a.start != b.start || a.close != b.close || a.label_end != b.label_end ||
+            a.colon != b.colon || a.length_end != b.length_end || a.end != b.end || a.children != b.children)
+            return "node " + std::to_string(n) + " stands elsewhere";
+        if (t.post_order[n] != u.post_order[n]) return "another post-order";
+    }
+    return "";
+}
+
 inline std::string check_reads_back(const tree& t) {
     tree back;
     const std::string text = std::string(t.text.view()) + ";";
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) return "";  // read first, a byte-order mark is skipped
     const std::string error = read_one(text, back);
     if (!error.empty()) return text + " does not read back: " + error;
-    if (back.nodes.size() != t.nodes.size() || back.leading != t.leading) return text + ": other nodes";
-    for (node_ref n = 0; n < t.nodes.size(); ++n) {
-        const node &a = t.nodes[n], &b = back.nodes[n];
-        if (a.parent != b.parent || a.start != b.start || a.close != b.close || a.label_end != b.label_end ||
-            a.colon != b.colon || a.length_end != b.length_end || a.end != b.end || a.children != b.children)
-            return text + ": node " + std::to_string(n) + " stands elsewhere";
-        if (t.post_order[n] != back.post_order[n]) return text + ": another post-order";
+    const std::string differs = check_same(t, back);
+    return differs.empty() ? "" : text + ": " + differs;
+}
+
+// Empty when reading text in pieces of `piece` bytes gives what reading it
+// whole does, tree for tree and error for error; else what differs.
+inline std::string check_pieces(std::string_view text, std::size_t piece) {
+    reader whole(text), cut(text, piece);
+    tree a, b;
+    for (std::size_t k = 1;; ++k) {
+        const reader::result x = whole.next(a), y = cut.next(b);
+        const std::string where = "in pieces of " + std::to_string(piece) + ", tree " + std::to_string(k) + ": ";
+        if (x != y) return where + "read otherwise";
+        if (x == reader::failed && whole.error().message() != cut.error().message()) return where + "another error";
+        if (x != reader::read) return "";
+        if (a.text.view() != b.text.view()) return where + "another text";
+        const std::string differs = check_same(a, b);
+        if (!differs.empty()) return where + differs;
     }
-    return "";
 }
 
 // A number for a value: splitmix64.
