@@ -230,7 +230,8 @@ inline const char* plain_annotation(const char* p, const char* end, std::size_t&
     label = static_cast<std::size_t>(p - from);
     length = 0;
     if (p < end && *p == ':') {
-        // A plain length: digits with at most one point.
+        // A plain length (as plain_length says, known from the scan):
+        // digits with at most one point.
         const char* const digits = ++p;
         p = after_digits(p, end);
         if (p < end && *p == '.') p = after_digits(p + 1, end);
@@ -244,23 +245,6 @@ inline const char* plain_annotation(const char* p, const char* end, std::size_t&
 }
 
 }  // namespace
-
-// The common annotation, taken at once from the block. False, with nothing
-// taken, for anything else.
-inline bool reader::quick_annotation(tree& t, node& v) {
-    const char* const from = data + at;
-    std::size_t label, length;
-    const char* const to = plain_annotation(from, data + filled, label, length);
-    if (!to) return false;
-    const auto size = static_cast<std::size_t>(to - from);
-    char* p = t.text.room(size);
-    const auto start = static_cast<std::uint32_t>(t.text.size());
-    t.text.wrote(put(p, std::string_view(from, size)));
-    v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
-    v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
-    at += size;
-    return true;
-}
 
 // Nodes as most programs write them, taken from the block in one loop:
 // "(", ",", ")" and common annotations, no blank, comment or quote. Stops
@@ -469,11 +453,7 @@ reader::result reader::next(tree& t) {
         // Then its annotation, and after it what ends the node.
         for (bool due = stop.where != quick_stop::annotated;; due = true) {
             if (due) {
-                if (quick_annotation(t, t.nodes[n])) {
-                    if (t.text.size() > longest_text) return fail_here("tree too long");
-                } else if (!read_annotation(t, n, open.size())) {
-                    return failed;
-                }
+                if (!read_annotation(t, n, open.size())) return failed;
                 t.post_order.push_back(n);
             }
             skip_blanks();

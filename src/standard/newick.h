@@ -161,7 +161,6 @@ private:
     }
     bool read_some_comments(tree& t);
     bool read_label(tree& t);
-    bool quick_annotation(tree& t, node& v);
     // Where quick_nodes stopped: where a node starts, where n's annotation
     // is due, or after n's annotation.
     struct quick_stop {

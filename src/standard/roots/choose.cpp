@@ -34,7 +34,6 @@ std::string chooser::choose(const tree& t, const translation* names) {
     branch = none;
     x = decimal{};
     middle = false;
-    lines.reset();
     lines.reset(new rootings(t, how.labels, space));
     const unrooted u(t);
     found f;
