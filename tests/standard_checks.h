@@ -38,9 +38,8 @@ inline std::string check_same(const tree& t, const tree& u) {
     for (node_ref n = 0; n < t.nodes.size(); ++n) {
         const node &a = t.nodes[n], &b = u.nodes[n];
         if (a.parent != b.parent || a.start != b.start || a.close != b.close || a.label_end != b.label_end ||
-            a.colon != b.colon || a.length_end != b.length_end || a.end != b.end || a.children != b.children)
+            a.colon != b.colon || a.length_end != b.length_end || a.end != b.end)
             return "node " + std::to_string(n) + " stands elsewhere";
-        if (t.post_order[n] != u.post_order[n]) return "another post-order";
     }
     return "";
 }
@@ -106,14 +105,14 @@ inline std::map<std::string, int> leaf_numbers(const tree& t) {
 // unrooted tree, with no label of its own. A label unknown to ids counts -1.
 inline std::vector<leaf_set> leaves_below(const tree& t, const std::map<std::string, int>& ids) {
     std::vector<leaf_set> below(t.nodes.size(), 0);
-    for (node_ref n : t.post_order) {
+    for (node_ref n : t.post_order()) {
         if (t.nodes[n].is_leaf()) {
             const auto id = ids.find(std::string(t.label(n)));
             below[n] = scramble(static_cast<std::uint64_t>(id == ids.end() ? -1 : id->second));
         }
         if (t.nodes[n].parent != none) below[t.nodes[n].parent] += below[n];
     }
-    if (t.nodes[0].children == 1) below[0] += scramble(static_cast<std::uint64_t>(ids.at("")));
+    if (t.children(0) == 1) below[0] += scramble(static_cast<std::uint64_t>(ids.at("")));
     return below;
 }
 
@@ -137,10 +136,10 @@ inline std::vector<branch> unrooted(const tree& t, internal_labels kind, const s
     };
     // Leaves' branches, the branch to a root of one child among them, have none.
     auto support = [&](node_ref n) {
-        const bool pendant = t.nodes[n].is_leaf() || (t.nodes[n].parent == 0 && t.nodes[0].children == 1);
+        const bool pendant = t.nodes[n].is_leaf() || (t.nodes[n].parent == 0 && t.children(0) == 1);
         return names || pendant ? std::string() : std::string(t.label(n));
     };
-    const bool dissolved = !t.nodes[0].is_leaf() && t.nodes[0].children == 2;
+    const bool dissolved = !t.nodes[0].is_leaf() && t.children(0) == 2;
     node_ref second = none;
     for (node_ref n = 2; dissolved && second == none; ++n)
         if (t.nodes[n].parent == 0) second = n;
@@ -193,7 +192,7 @@ inline std::vector<distance> distances(const tree& t, const std::map<std::string
     }
     std::vector<std::pair<node_ref, int>> leaves;  // and their numbers
     for (node_ref n = 0; n < count; ++n) {
-        if (n == 0 && t.nodes[n].children == 1) leaves.emplace_back(n, ids.at(""));
+        if (n == 0 && t.children(n) == 1) leaves.emplace_back(n, ids.at(""));
         if (!t.nodes[n].is_leaf()) continue;
         const auto id = ids.find(std::string(t.label(n)));
         leaves.emplace_back(n, id == ids.end() ? -1 : id->second);
@@ -239,11 +238,25 @@ inline bool same_distances(const std::vector<distance>& a, const std::vector<dis
 // distances. There are as many rootings as branches, and each is written
 // alike with and without the text beyond each node kept.
 inline std::string check_rootings(const tree& t, internal_labels kind, bool with_distances) {
-    // Each subtree is followed in pre-order by the node after it.
-    std::vector<std::size_t> sizes(t.nodes.size(), 1);
-    for (std::size_t v = t.nodes.size(); v-- > 1;) sizes[t.nodes[v].parent] += sizes[v];
-    for (node_ref v = 0; v < t.nodes.size(); ++v)
+    // Each subtree is followed in pre-order by the node after it; children
+    // are counted from the text as their parents say; the post-order walked
+    // is the order in which the nodes' text ends.
+    std::vector<std::size_t> sizes(t.nodes.size(), 1), children(t.nodes.size(), 0);
+    for (std::size_t v = t.nodes.size(); v-- > 1;) {
+        sizes[t.nodes[v].parent] += sizes[v];
+        ++children[t.nodes[v].parent];
+    }
+    std::vector<node_ref> by_end(t.nodes.size());
+    for (node_ref v = 0; v < t.nodes.size(); ++v) {
         if (t.after(v) != v + sizes[v]) return "after node " + std::to_string(v) + ": " + std::to_string(t.after(v));
+        if (t.children(v) != children[v] || (!t.nodes[v].is_leaf() && (t.one_child(v) != (children[v] == 1) ||
+                                                                        t.two_children(v) != (children[v] == 2))))
+            return "node " + std::to_string(v) + " has " + std::to_string(children[v]) + " children";
+        by_end[v] = v;
+    }
+    std::sort(by_end.begin(), by_end.end(), [&](node_ref a, node_ref b) { return t.nodes[a].end < t.nodes[b].end; });
+    const auto walk = t.post_order();
+    if (!std::equal(by_end.begin(), by_end.end(), walk.begin(), walk.end())) return "another post-order";
     const std::map<std::string, int> ids = leaf_numbers(t);
     const std::vector<branch> as_read = unrooted(t, kind, ids);
     const std::vector<leaf_set> below = leaves_below(t, ids);
@@ -264,7 +277,7 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         const std::string error = read_one(line, back);
         if (!error.empty()) return where + "does not read back: " + error;
         if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";
-        if (back.nodes[0].children != 2) return where + "the root has not two children";
+        if (back.children(0) != 2) return where + "the root has not two children";
         node_ref second = 2;
         while (back.nodes[second].parent != 0) ++second;
         if (back.length(1) != back.length(second)) return where + "the root is not in the middle of its branch";

@@ -115,13 +115,13 @@ TEST(Decimal, RejectsWhatIsNoNumber) {
 // /children after an internal node; then the leading comments.
 std::string summary(const tree& t) {
     std::string out;
-    for (node_ref n : t.post_order) {
+    for (node_ref n : t.post_order()) {
         const node& v = t.nodes[n];
         out += t.label(n);
         const std::string comments = std::string(t.span(v.label_end, v.colon)) + std::string(t.span(v.length_end, v.end));
         if (!comments.empty()) out += "{" + comments + "}";
         if (v.has_length()) out += ":" + std::string(t.colon_comments(n)) + std::string(t.length(n));
-        if (!v.is_leaf()) out += "/" + std::to_string(v.children);
+        if (!v.is_leaf()) out += "/" + std::to_string(t.children(n));
         out += ' ';
     }
     return out + "lead=" + std::string(t.span(0, t.leading));

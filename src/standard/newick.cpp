@@ -64,7 +64,6 @@ void tree::clear() {
     text.clear();
     leading = 0;
     nodes.clear();
-    post_order.clear();
 }
 
 node_ref tree::after(node_ref n) const {
@@ -75,6 +74,13 @@ node_ref tree::after(node_ref n) const {
     const node* const next = std::lower_bound(nodes.begin() + n + 1, nodes.end(), end,
                                               [](const node& v, std::uint32_t at) { return v.start <= at; });
     return static_cast<node_ref>(next - nodes.begin());
+}
+
+std::size_t tree::children(node_ref n) const {
+    if (nodes[n].is_leaf()) return 0;
+    std::size_t count = 1;
+    for (node_ref c = n + 1; nodes[c].end != nodes[n].close; c = after(c)) ++count;
+    return count;
 }
 
 std::string read_error::message() const {
@@ -251,14 +257,13 @@ inline const char* plain_annotation(const char* p, const char* end, std::size_t&
 // before anything else, and within a piece of the block, where a node
 // starts, where n's annotation is due, or after n's annotation.
 reader::quick_stop reader::quick_nodes(tree& t) {
-    // Each byte taken adds at most a byte of text, a node, a group and an
-    // entry of the post-order: room for them all first. The text stays
-    // within its longest, where the general way says it is too long.
+    // Each byte taken adds at most a byte of text, a node and a group: room
+    // for them all first. The text stays within its longest, where the
+    // general way says it is too long.
     const std::size_t size = t.text.size();
     const std::size_t most = std::min({filled - at, piece, size < longest_text ? longest_text - size : 0});
     t.text.room(most);
     t.nodes.room(most + 1);
-    t.post_order.room(most + 1);
     open.room(most);
     const char* p = data + at;
     const char* const end = p + most;
@@ -266,18 +271,13 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     char* to = text + size;
     node* const nodes = t.nodes.data();
     auto count = static_cast<node_ref>(t.nodes.size());
-    node_ref* const post = t.post_order.data();
-    std::size_t posts = t.post_order.size();
     open_group* const groups = open.data();
     std::size_t depth = open.size();
     const auto line_at = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
     const auto add_node = [&]() {
         node v;
         v.start = static_cast<std::uint32_t>(to - text);
-        if (depth > 0) {
-            v.parent = groups[depth - 1].n;
-            ++nodes[v.parent].children;
-        }
+        if (depth > 0) v.parent = groups[depth - 1].n;
         nodes[count] = v;
         return count++;
     };
@@ -304,7 +304,6 @@ reader::quick_stop reader::quick_nodes(tree& t) {
             v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
             v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
             p = q;
-            post[posts++] = stop.n;
             stop.where = quick_stop::annotated;
         }
         // What ends the node stands at p.
@@ -325,7 +324,6 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     at = static_cast<std::size_t>(p - data);
     t.text.wrote(to);
     t.nodes.wrote(nodes + count);
-    t.post_order.wrote(post + posts);
     open.wrote(groups + depth);
     return stop;
 }
@@ -385,7 +383,7 @@ bool reader::read_annotation(tree& t, node_ref n, std::size_t depth) {
 bool reader::root_lengths_in_range(const tree& t) {
     if (root_lengths.empty()) return true;
     const placed& last = root_lengths.back();
-    if (t.nodes[0].children == 2) {
+    if (t.two_children(0)) {
         const node_ref second = t.after(1);
         if (!sum_in_range(t.length(1), t.length(second)))
             return fail(last.line, last.column, "length out of range"), false;
@@ -427,10 +425,7 @@ reader::result reader::next(tree& t) {
     auto add_node = [&]() {
         node v;
         v.start = static_cast<std::uint32_t>(t.text.size());
-        if (!open.empty()) {
-            v.parent = open.back().n;
-            ++t.nodes[v.parent].children;
-        }
+        if (!open.empty()) v.parent = open.back().n;
         t.nodes.push_back(v);
         return static_cast<node_ref>(t.nodes.size() - 1);
     };
@@ -452,10 +447,7 @@ reader::result reader::next(tree& t) {
         }
         // Then its annotation, and after it what ends the node.
         for (bool due = stop.where != quick_stop::annotated;; due = true) {
-            if (due) {
-                if (!read_annotation(t, n, open.size())) return failed;
-                t.post_order.push_back(n);
-            }
+            if (due && !read_annotation(t, n, open.size())) return failed;
             skip_blanks();
             const int c = peek();
             if (c == ',' && !open.empty()) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,7 +34,6 @@ struct node {
     std::uint32_t colon = 0;
     std::uint32_t length_end = 0;
     std::uint32_t end = 0;
-    std::uint32_t children = 0;  // how many
 
     bool is_leaf() const { return close == none; }
     std::uint32_t label_at() const { return is_leaf() ? start : close + 1; }
@@ -46,10 +46,9 @@ struct tree {
     // The comments before the tree's first node: text[0, leading).
     std::uint32_t leading = 0;
     // Every node in the order its text starts (pre-order): the root first,
-    // and each node after its parent.
+    // and each node after its parent. A subtree's nodes stand together: n's
+    // are [n, after(n)), its first child n + 1.
     pod_array<node> nodes;
-    // The nodes in the order their text ends (post-order): the root last.
-    pod_array<node_ref> post_order;
 
     // text[from, to), from <= to <= text.size().
     std::string_view span(std::uint32_t from, std::uint32_t to) const {
@@ -78,6 +77,69 @@ struct tree {
     // The first node after n's subtree in pre-order: n's next sibling, if it
     // has one; nodes.size() if none comes after.
     node_ref after(node_ref n) const;
+    // Whether internal n has one child: its first child's text ends at n's
+    // ")" (what ends a child's text is "," or its parent's ")").
+    bool one_child(node_ref n) const { return nodes[n + 1].end == nodes[n].close; }
+    // Whether internal n has two children.
+    bool two_children(node_ref n) const {
+        const node_ref second = after(n + 1);
+        return second < nodes.size() && nodes[second].end == nodes[n].close;
+    }
+    // How many children n has; 0 for a leaf.
+    std::size_t children(node_ref n) const;
+
+    // The nodes in the order their text ends (post-order), the root last,
+    // found as they are walked: after n comes its parent, where n is the
+    // last child, else the first leaf of n's next sibling.
+    class post_order_walk {
+    public:
+        class iterator {
+        public:
+            using iterator_category = std::forward_iterator_tag;
+            using value_type = node_ref;
+            using difference_type = std::ptrdiff_t;
+            using pointer = const node_ref*;
+            using reference = const node_ref&;
+            iterator(const tree* t, node_ref at) : t(t), at(at) {
+                if (at != none) descend(at);
+            }
+            const node_ref& operator*() const { return at; }
+            iterator& operator++() {
+                const node_ref up = t->nodes[at].parent;
+                if (up == none) {
+                    at = none;
+                } else if (t->nodes[at].end == t->nodes[up].close) {
+                    at = up;
+                } else {
+                    descend(next);  // the next sibling
+                }
+                return *this;
+            }
+            bool operator==(const iterator& o) const { return at == o.at; }
+            bool operator!=(const iterator& o) const { return at != o.at; }
+            bool done() const { return at == none; }
+
+        private:
+            // To the first leaf of n's subtree.
+            void descend(node_ref n) {
+                while (!t->nodes[n].is_leaf()) ++n;
+                at = n;
+                next = n + 1;
+            }
+            const tree* t;
+            node_ref at;  // none at the end
+            // One past the last node walked, which is after(at): every node
+            // before it in pre-order is walked, but at's ancestors.
+            node_ref next = 0;
+        };
+        explicit post_order_walk(const tree& t) : t(t) {}
+        iterator begin() const { return iterator(&t, t.nodes.empty() ? none : 0); }
+        iterator end() const { return iterator(&t, none); }
+
+    private:
+        const tree& t;
+    };
+    post_order_walk post_order() const { return post_order_walk(*this); }
     void clear();
 };
 

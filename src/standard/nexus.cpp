@@ -302,16 +302,11 @@ void translate_leaves(tree& t, const translation& names) {
     char* p = text.room(rest.size());
     std::copy(rest.begin(), rest.end(), p);
     text.wrote(p + rest.size());
-    // The last node of each subtree in pre-order: fields after a node's
-    // children move with all of them.
-    std::vector<node_ref> last(count);
-    for (node_ref n = 0; n < count; ++n) last[n] = n;
-    for (node_ref n : t.post_order)
-        if (n != 0) last[t.nodes[n].parent] = std::max(last[t.nodes[n].parent], last[n]);
     for (node_ref n = 0; n < count; ++n) {
         node& v = t.nodes[n];
         const auto moved = [&](std::uint32_t at, std::int64_t by) { return static_cast<std::uint32_t>(at + by); };
-        const std::int64_t after = shift[last[n] + 1];
+        // Fields after a node's children move with all of them.
+        const std::int64_t after = shift[t.after(n)];
         v.start = moved(v.start, shift[n]);
         if (!v.is_leaf()) v.close = moved(v.close, after);
         v.label_end = moved(v.label_end, after);

@@ -37,7 +37,7 @@ rootings::rootings(const tree& in, internal_labels kind, rooting_space& lent)
 void rootings::start() {
     space.kept_at.clear();  // nothing kept of another tree
     const node_ref root = 0;
-    dissolved = !t.nodes[root].is_leaf() && t.nodes[root].children == 2;
+    dissolved = !t.nodes[root].is_leaf() && t.two_children(root);
     if (dissolved) {
         first = 1;  // pre-order: the root's first child comes next
         second = t.after(first);
@@ -61,7 +61,7 @@ void rootings::start() {
 // unrooted tree.
 std::string_view rootings::support_of(node_ref n) const {
     const node& v = t.nodes[n];
-    if (v.is_leaf() || (v.parent == 0 && t.nodes[0].children == 1)) return {};
+    if (v.is_leaf() || (v.parent == 0 && t.one_child(0))) return {};
     return t.label(n);
 }
 
@@ -181,9 +181,9 @@ char* rootings::up(node_ref x, std::string_view length, char* p) const {
         const bool relabel = supports && !t.nodes[other].is_leaf();
         return write_node(other, relabel ? merged_support : t.label(other), length, p);
     }
-    if (y == root && t.nodes[y].children == 1) return p;  // a leaf now: no children
+    if (y == root && t.one_child(y)) return p;  // a leaf now: no children
     p = open_children_but(y, x, p);
-    if (y != root && t.nodes[y].children > 1) *p++ = ',';
+    if (y != root && !t.one_child(y)) *p++ = ',';
     return p;
 }
 
@@ -220,7 +220,7 @@ char* rootings::down(node_ref x, bool chosen, std::string_view length, std::stri
         return annotate(y, supports ? support : t.label(y), length, p);
     }
     // A root of one child is now a leaf, with no support to show.
-    if (t.nodes[y].children == 1) return put_length(p, length);
+    if (t.one_child(y)) return put_length(p, length);
     // The root's label and comments stay with the root.
     *p++ = ')';
     if (supports) p = put(p, support);

@@ -53,33 +53,36 @@ public:
             using difference_type = std::ptrdiff_t;
             using pointer = const node_ref*;
             using reference = const node_ref&;
-            iterator(const node_ref* at, const node_ref* end, node_ref skipped) : at(at), end(end), skipped(skipped) {
-                if (at != end && *at == skipped) ++this->at;
-            }
+            iterator(tree::post_order_walk::iterator at, node_ref skipped) : at(at), skipped(skipped) { pass(); }
             const node_ref& operator*() const { return *at; }
             iterator& operator++() {
-                if (++at != end && *at == skipped) ++at;
+                ++at;
+                pass();
                 return *this;
             }
             bool operator==(const iterator& o) const { return at == o.at; }
             bool operator!=(const iterator& o) const { return at != o.at; }
 
         private:
-            const node_ref *at, *end;  // at == end, or *at != skipped
+            // Past the skipped node, and past the root, which ends the walk.
+            void pass() {
+                if (!at.done() && *at == skipped) ++at;
+                if (!at.done() && *at == 0) ++at;
+            }
+            tree::post_order_walk::iterator at;  // the end, or neither the root nor skipped
             node_ref skipped;
         };
-        chosen_nodes(const pod_array<node_ref>& post_order, node_ref skipped)
-            : from(post_order.begin()), to(post_order.empty() ? from : post_order.end() - 1), skipped(skipped) {}
-        iterator begin() const { return iterator(from, to, skipped); }
-        iterator end() const { return iterator(to, to, skipped); }
-        std::size_t size() const { return static_cast<std::size_t>(to - from) - (skipped != none); }
+        chosen_nodes(const tree& t, node_ref skipped) : t(t), skipped(skipped) {}
+        iterator begin() const { return iterator(t.post_order().begin(), skipped); }
+        iterator end() const { return iterator(t.post_order().end(), skipped); }
+        std::size_t size() const { return t.nodes.size() - 1 - (skipped != none); }
         node_ref front() const { return *begin(); }
 
     private:
-        const node_ref *from, *to;  // the post-order less the root, which ends it
-        node_ref skipped;           // none, or a node of [from, to)
+        const tree& t;
+        node_ref skipped;  // none, or a node but the root
     };
-    chosen_nodes chosen() const { return chosen_nodes(t.post_order, second); }
+    chosen_nodes chosen() const { return chosen_nodes(t, second); }
 
     // Every rooting is to be written: for a small tree, the way beyond each
     // node is kept, so that a line is a few copies.

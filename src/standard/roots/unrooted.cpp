@@ -7,7 +7,7 @@ namespace quorlen::standard::roots {
 
 unrooted::unrooted(const tree& in) : t(in) {
     const std::size_t count = t.nodes.size();
-    const bool dissolved = !t.nodes[0].is_leaf() && t.nodes[0].children == 2;
+    const bool dissolved = !t.nodes[0].is_leaf() && t.two_children(0);
     std::uint32_t m = static_cast<std::uint32_t>(count);
     if (dissolved) {
         offset = 1;
@@ -24,7 +24,7 @@ bool unrooted::before(std::uint32_t a, std::uint32_t b) const {
     if (rank.empty()) {
         rank.assign(size(), 0);
         std::uint32_t i = 0;
-        for (node_ref n : t.post_order) {
+        for (node_ref n : t.post_order()) {
             if (n == 0 || (merged != none && n == merged + offset)) continue;
             rank[branch_of(n)] = i++;
         }
