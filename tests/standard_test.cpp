@@ -227,6 +227,9 @@ const std::vector<std::string> cut_trees = {
     "(A:1,B:2)C D;",  // an error after the edge
     "(A:1,B:2.5.1);",
     "((((A:1,B:2)x:3,,C)y,D:4,(E,(F:.5,G:5.)z:6)):7,H);",
+    // Annotations taken 16 bytes at a time, and the ones that are not.
+    "(A-1:0.5,\xC3\xA9t\xC3\xA9:1,#x:.5,y:5.,abcdefghijklmn:1,abcdefgh:1234567,z:1234567890123456,w:1e5)90:1;",
+    "(abcdefghijklmno:.,b);",
 };
 
 // A file is read a block at a time and the common annotations straight from

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "standard/decimal.h"
 
@@ -250,6 +253,38 @@ inline const char* plain_annotation(const char* p, const char* end, std::size_t&
     return p;
 }
 
+#ifdef __SSE2__
+// The same, for an annotation that ends within the 16 bytes at p: all of
+// them looked at in one go. Null where plain_annotation is to look (it may
+// still find one).
+inline const char* short_annotation(const char* p, std::size_t& label, std::size_t& length) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto is = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const auto bits = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
+    // Every byte that is no label's, and some that are: those below '.'
+    // (a sign, for one) and above 0x7f.
+    const __m128i below = _mm_cmplt_epi8(v, _mm_set1_epi8('.'));
+    const unsigned stops = bits(_mm_or_si128(_mm_or_si128(below, is(':')), _mm_or_si128(is(';'), _mm_or_si128(is('['), is(']')))));
+    if (stops == 0) return nullptr;
+    const unsigned at = static_cast<unsigned>(__builtin_ctz(stops));
+    label = at;
+    length = 0;
+    if (p[at] != ':') return kind.of[static_cast<unsigned char>(p[at])] == node_end ? p + at : nullptr;
+    // Digits and points, the first other byte ending the number.
+    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const unsigned digits = bits(_mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(9)), shifted));
+    const unsigned points = bits(is('.'));
+    const unsigned past = (~0u << (at + 1)) & 0xFFFFu;  // the bytes after the ":"
+    const unsigned others = past & ~(digits | points);
+    if (others == 0) return nullptr;
+    const unsigned number_end = static_cast<unsigned>(__builtin_ctz(others));
+    const unsigned point = points & past & ((1u << number_end) - 1);
+    length = number_end - at;  // its ":" counted
+    if ((point & (point - 1)) != 0 || length == 1 || (length == 2 && point != 0)) return nullptr;
+    return kind.of[static_cast<unsigned char>(p[number_end])] == node_end ? p + number_end : nullptr;
+}
+#endif
+
 }  // namespace
 
 // Nodes as most programs write them, taken from the block in one loop:
@@ -259,16 +294,18 @@ inline const char* plain_annotation(const char* p, const char* end, std::size_t&
 reader::quick_stop reader::quick_nodes(tree& t) {
     // Each byte taken adds at most a byte of text, a node and a group: room
     // for them all first. The text stays within its longest, where the
-    // general way says it is too long.
+    // general way says it is too long. The bytes taken are the text's next,
+    // as they stand: copied at the end in one piece.
     const std::size_t size = t.text.size();
     const std::size_t most = std::min({filled - at, piece, size < longest_text ? longest_text - size : 0});
-    t.text.room(most);
+    char* const to = t.text.room(most);
     t.nodes.room(most + 1);
     open.room(most);
-    const char* p = data + at;
+    const char* const from = data + at;
+    const char* p = from;
     const char* const end = p + most;
-    char* const text = t.text.data();
-    char* to = text + size;
+    // Where the byte at q stands in the text.
+    const auto text_at = [&](const char* q) { return static_cast<std::uint32_t>(size + static_cast<std::size_t>(q - from)); };
     node* const nodes = t.nodes.data();
     auto count = static_cast<node_ref>(t.nodes.size());
     open_group* const groups = open.data();
@@ -276,7 +313,7 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     const auto line_at = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
     const auto add_node = [&]() {
         node v;
-        v.start = static_cast<std::uint32_t>(to - text);
+        v.start = text_at(p);
         if (depth > 0) v.parent = groups[depth - 1].n;
         nodes[count] = v;
         return count++;
@@ -288,7 +325,6 @@ reader::quick_stop reader::quick_nodes(tree& t) {
             if (*p == '(') {
                 const node_ref n = add_node();
                 groups[depth++] = {n, line_at, taken + static_cast<std::size_t>(p - data) - line_start + 1};
-                *to++ = '(';
                 ++p;
                 continue;
             }
@@ -296,33 +332,35 @@ reader::quick_stop reader::quick_nodes(tree& t) {
         }
         if (stop.where == quick_stop::annotation_due) {
             std::size_t label, length;
-            const char* const q = plain_annotation(p, end, label, length);
+            const char* q = nullptr;
+#ifdef __SSE2__
+            if (end - p >= 16) q = short_annotation(p, label, length);
+#endif
+            if (!q) q = plain_annotation(p, end, label, length);
             if (!q) break;
             node& v = nodes[stop.n];
-            const auto start = static_cast<std::uint32_t>(to - text);
-            to = put(to, std::string_view(p, static_cast<std::size_t>(q - p)));
-            v.label_end = v.colon = start + static_cast<std::uint32_t>(label);
+            v.label_end = v.colon = text_at(p) + static_cast<std::uint32_t>(label);
             v.length_end = v.end = v.colon + static_cast<std::uint32_t>(length);
             p = q;
             stop.where = quick_stop::annotated;
         }
         // What ends the node stands at p.
         if (*p == ',' && depth > 0) {
-            *to++ = ',';
             ++p;
             stop = {quick_stop::node_starts, none};
         } else if (*p == ')' && depth > 0) {
             const node_ref n = groups[--depth].n;
-            nodes[n].close = static_cast<std::uint32_t>(to - text);
-            *to++ = ')';
+            nodes[n].close = text_at(p);
             ++p;
             stop = {quick_stop::annotation_due, n};
         } else {
             break;
         }
     }
-    at = static_cast<std::size_t>(p - data);
-    t.text.wrote(to);
+    const auto taken_here = static_cast<std::size_t>(p - from);
+    if (taken_here > 0) std::memcpy(to, from, taken_here);
+    t.text.wrote(to + taken_here);
+    at += taken_here;
     t.nodes.wrote(nodes + count);
     open.wrote(groups + depth);
     return stop;
