@@ -129,8 +129,9 @@ char* rootings::write_node(node_ref n, std::string_view label, std::string_view 
 }
 
 // "(" and the text of n's children but one, in their order, separated by
-// ",": what stands before that one's text, and what after.
-char* rootings::open_children_but(node_ref n, node_ref but, char* p) const {
+// ",": what stands before that one's text, and what after; with `comma`, a
+// "," after them where there are any.
+char* rootings::open_children_but(node_ref n, node_ref but, bool comma, char* p) const {
     const node &v = t.nodes[n], &b = t.nodes[but];
     const bool before = b.start > v.start + 1, after = b.end < v.close;
     if (before) {
@@ -140,6 +141,7 @@ char* rootings::open_children_but(node_ref n, node_ref but, char* p) const {
         *p++ = '(';
         if (after) p = put(p, t.span(b.end + 1, v.close));
     }
+    if (comma && (before || after)) *p++ = ',';
     return p;
 }
 
@@ -181,23 +183,37 @@ char* rootings::up(node_ref x, std::string_view length, char* p) const {
         const bool relabel = supports && !t.nodes[other].is_leaf();
         return write_node(other, relabel ? merged_support : t.label(other), length, p);
     }
-    if (y == root && t.one_child(y)) return p;  // a leaf now: no children
-    p = open_children_but(y, x, p);
-    if (y != root && !t.one_child(y)) *p++ = ',';
-    return p;
+    if (y != root) return open_children_but(y, x, true, p);
+    if (t.one_child(y)) return p;  // a leaf now: no children
+    return open_children_but(y, x, false, p);  // nothing after the root's
 }
 
 // Back down to x: ")" and the parent's annotation, with the length of the
-// branch it now hangs from, x's, and with supports that branch's support.
-// `chosen` says whether x's branch is the chosen one, whose length in the
-// line is a part of what was read.
-char* rootings::down(node_ref x, bool chosen, std::string_view length, std::string_view support, char* p) const {
+// branch it now hangs from, x's, and with supports that branch's support;
+// x's branch the chosen one, whose length in the line is a part of what was
+// read.
+char* rootings::down(node_ref x, std::string_view length, std::string_view support, char* p) const {
     const node_ref root = 0, y = t.nodes[x].parent;
     if (y == root && dissolved) return p;
-    if (y != root && !chosen && plain_colon(x) && plain_colon(y)) {
-        // Most of the way, in fewer pieces: x, not chosen, is one of the
-        // nodes above the chosen one, internal, and has its length as read,
-        // its ":" and number in one piece. With names, ")", y's label and its
+    if (y != root) {
+        *p++ = ')';
+        return annotate(y, supports ? support : t.label(y), length, p);
+    }
+    // A root of one child is now a leaf, with no support to show.
+    if (t.one_child(y)) return put_length(p, length);
+    // The root's label and comments stay with the root.
+    *p++ = ')';
+    if (supports) p = put(p, support);
+    return put_length(p, length);
+}
+
+// The same for x, an internal node above the chosen one: its branch keeps
+// its length and support as read.
+char* rootings::down_beyond(node_ref x, char* p) const {
+    const node_ref root = 0, y = t.nodes[x].parent;
+    if (y != root && plain_colon(x) && plain_colon(y)) {
+        // Most of the way, in fewer pieces: x has its length as read, its ":"
+        // and number in one piece. With names, ")", y's label and its
         // comments before the length stand together; with supports, x's
         // label and length do where no comment stands between them.
         const node &u = t.nodes[x], &v = t.nodes[y];
@@ -215,16 +231,7 @@ char* rootings::down(node_ref x, bool chosen, std::string_view length, std::stri
         }
         return put(p, t.span(v.length_end, v.end));
     }
-    if (y != root) {
-        *p++ = ')';
-        return annotate(y, supports ? support : t.label(y), length, p);
-    }
-    // A root of one child is now a leaf, with no support to show.
-    if (t.one_child(y)) return put_length(p, length);
-    // The root's label and comments stay with the root.
-    *p++ = ')';
-    if (supports) p = put(p, support);
-    return put_length(p, length);
+    return down(x, t.length(x), support_of(x), p);
 }
 
 // The way from x up to the old root and back down to x, x's branch not the
@@ -238,8 +245,7 @@ char* rootings::beyond(node_ref x, char* p) {
         if (t.nodes[x].parent == root) break;
     }
     for (std::size_t i = space.path.size(); i-- > 0;) {
-        const node_ref y = space.path[i];
-        p = down(y, false, t.length(y), support_of(y), p);
+        p = down_beyond(space.path[i], p);
     }
     return p;
 }
@@ -267,7 +273,7 @@ void rootings::prepare_all() {
         char* p = space.kept.room(longest_beyond());
         p = up(x, merged, p);
         if (y != 0) p = put(p, std::string_view(space.kept.data() + space.kept_at[y].from, beyond_y));
-        p = down(x, false, t.length(x), support_of(x), p);
+        p = down_beyond(x, p);
         space.kept.wrote(p);
         space.kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(space.kept.size())});
     }
@@ -293,7 +299,7 @@ void rootings::prepare_all() {
         else
             p = beyond(above, p);
     }
-    p = down(chosen, true, second_length, support, p);
+    p = down(chosen, second_length, support, p);
     *p++ = ')';
     p = put(p, t.span(t.nodes[root].label_at(), t.nodes[root].end));
     *p++ = ';';

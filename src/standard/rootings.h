@@ -112,9 +112,10 @@ private:
     char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
     char* annotate_length(node_ref n, std::string_view length, char* p) const;
     char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
-    char* open_children_but(node_ref n, node_ref but, char* p) const;
+    char* open_children_but(node_ref n, node_ref but, bool comma, char* p) const;
     char* up(node_ref x, std::string_view length, char* p) const;
-    char* down(node_ref x, bool chosen, std::string_view length, std::string_view support, char* p) const;
+    char* down(node_ref x, std::string_view length, std::string_view support, char* p) const;
+    char* down_beyond(node_ref x, char* p) const;
     char* beyond(node_ref x, char* p);
     std::string_view support_of(node_ref n) const;
 
