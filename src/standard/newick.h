@@ -40,6 +40,15 @@ struct node {
     bool has_length() const { return colon != length_end; }
 };
 
+// What an iterator over nodes declares of itself: a forward iterator.
+struct node_iterator_types {
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = node_ref;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const node_ref*;
+    using reference = const node_ref&;
+};
+
 // One tree as read, its blanks outside quotes and comments left out.
 struct tree {
     byte_buffer text;
@@ -93,13 +102,8 @@ struct tree {
     // last child, else the first leaf of n's next sibling.
     class post_order_walk {
     public:
-        class iterator {
+        class iterator : public node_iterator_types {
         public:
-            using iterator_category = std::forward_iterator_tag;
-            using value_type = node_ref;
-            using difference_type = std::ptrdiff_t;
-            using pointer = const node_ref*;
-            using reference = const node_ref&;
             iterator(const tree* t, node_ref at) : t(t), at(at) {
                 if (at != none) descend(at);
             }

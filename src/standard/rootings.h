@@ -46,13 +46,8 @@ public:
     // branch is its first child's.
     class chosen_nodes {
     public:
-        class iterator {
+        class iterator : public node_iterator_types {
         public:
-            using iterator_category = std::forward_iterator_tag;
-            using value_type = node_ref;
-            using difference_type = std::ptrdiff_t;
-            using pointer = const node_ref*;
-            using reference = const node_ref&;
             iterator(tree::post_order_walk::iterator at, node_ref skipped) : at(at), skipped(skipped) { pass(); }
             const node_ref& operator*() const { return *at; }
             iterator& operator++() {
