@@ -63,7 +63,7 @@ inline int compare(const decimal& a, const decimal& b) {
 
 // A two-child root as read is no node of the unrooted tree; its second child.
 inline node_ref dissolved_second(const tree& t) {
-    if (t.nodes[0].is_leaf() || t.children(0) != 2) return none;
+    if (t.nodes[0].is_leaf() || children(t, 0) != 2) return none;
     node_ref second = 2;
     while (t.nodes[second].parent != 0) ++second;
     return second;
@@ -132,7 +132,7 @@ public:
             links[other].emplace_back(n, e);
         }
         for (node_ref n = 0; n < count; ++n) {
-            const bool leaf = t.nodes[n].is_leaf() || (n == 0 && t.children(0) == 1);
+            const bool leaf = t.nodes[n].is_leaf() || (n == 0 && children(t, 0) == 1);
             if (!leaf) continue;
             leaves.push_back(n);
             names.push_back(t.nodes[n].is_leaf() ? leaf_name(t.label(n)) : "");
@@ -441,7 +441,7 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
     const std::string error = read_one(line, back);
     if (!error.empty()) return where + "does not read back: " + error;
     if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";
-    if (back.nodes[0].is_leaf() || back.children(0) != 2) return where + "the root has not two children";
+    if (back.nodes[0].is_leaf() || children(back, 0) != 2) return where + "the root has not two children";
     const node_ref back_second = dissolved_second(back);
     const decimal first_length = exact_length(back.length(1)), second_length = exact_length(back.length(back_second));
     if (written(first_length) != written(x)) return where + "the root's first child is not at x";

@@ -19,6 +19,13 @@
 
 namespace quorlen::standard::testing {
 
+// How many children n has, counted from the parents: 0 for a leaf.
+inline std::size_t children(const tree& t, node_ref n) {
+    std::size_t count = 0;
+    for (node_ref c = n + 1; c < t.nodes.size(); ++c) count += t.nodes[c].parent == n;
+    return count;
+}
+
 // Reads the first tree of text; "" if it reads, else the error's message.
 inline std::string read_one(std::string_view text, tree& t) {
     reader r(text);
@@ -112,7 +119,7 @@ inline std::vector<leaf_set> leaves_below(const tree& t, const std::map<std::str
         }
         if (t.nodes[n].parent != none) below[t.nodes[n].parent] += below[n];
     }
-    if (t.children(0) == 1) below[0] += scramble(static_cast<std::uint64_t>(ids.at("")));
+    if (children(t, 0) == 1) below[0] += scramble(static_cast<std::uint64_t>(ids.at("")));
     return below;
 }
 
@@ -136,10 +143,10 @@ inline std::vector<branch> unrooted(const tree& t, internal_labels kind, const s
     };
     // Leaves' branches, the branch to a root of one child among them, have none.
     auto support = [&](node_ref n) {
-        const bool pendant = t.nodes[n].is_leaf() || (t.nodes[n].parent == 0 && t.children(0) == 1);
+        const bool pendant = t.nodes[n].is_leaf() || (t.nodes[n].parent == 0 && children(t, 0) == 1);
         return names || pendant ? std::string() : std::string(t.label(n));
     };
-    const bool dissolved = !t.nodes[0].is_leaf() && t.children(0) == 2;
+    const bool dissolved = !t.nodes[0].is_leaf() && children(t, 0) == 2;
     node_ref second = none;
     for (node_ref n = 2; dissolved && second == none; ++n)
         if (t.nodes[n].parent == 0) second = n;
@@ -192,7 +199,7 @@ inline std::vector<distance> distances(const tree& t, const std::map<std::string
     }
     std::vector<std::pair<node_ref, int>> leaves;  // and their numbers
     for (node_ref n = 0; n < count; ++n) {
-        if (n == 0 && t.children(n) == 1) leaves.emplace_back(n, ids.at(""));
+        if (n == 0 && children(t, n) == 1) leaves.emplace_back(n, ids.at(""));
         if (!t.nodes[n].is_leaf()) continue;
         const auto id = ids.find(std::string(t.label(n)));
         leaves.emplace_back(n, id == ids.end() ? -1 : id->second);
@@ -241,17 +248,16 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
     // Each subtree is followed in pre-order by the node after it; children
     // are counted from the text as their parents say; the post-order walked
     // is the order in which the nodes' text ends.
-    std::vector<std::size_t> sizes(t.nodes.size(), 1), children(t.nodes.size(), 0);
+    std::vector<std::size_t> sizes(t.nodes.size(), 1), counts(t.nodes.size(), 0);
     for (std::size_t v = t.nodes.size(); v-- > 1;) {
         sizes[t.nodes[v].parent] += sizes[v];
-        ++children[t.nodes[v].parent];
+        ++counts[t.nodes[v].parent];
     }
     std::vector<node_ref> by_end(t.nodes.size());
     for (node_ref v = 0; v < t.nodes.size(); ++v) {
         if (t.after(v) != v + sizes[v]) return "after node " + std::to_string(v) + ": " + std::to_string(t.after(v));
-        if (t.children(v) != children[v] || (!t.nodes[v].is_leaf() && (t.one_child(v) != (children[v] == 1) ||
-                                                                        t.two_children(v) != (children[v] == 2))))
-            return "node " + std::to_string(v) + " has " + std::to_string(children[v]) + " children";
+        if (!t.nodes[v].is_leaf() && (t.one_child(v) != (counts[v] == 1) || t.two_children(v) != (counts[v] == 2)))
+            return "node " + std::to_string(v) + " has " + std::to_string(counts[v]) + " children";
         by_end[v] = v;
     }
     std::sort(by_end.begin(), by_end.end(), [&](node_ref a, node_ref b) { return t.nodes[a].end < t.nodes[b].end; });
@@ -277,7 +283,7 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         const std::string error = read_one(line, back);
         if (!error.empty()) return where + "does not read back: " + error;
         if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";
-        if (back.children(0) != 2) return where + "the root has not two children";
+        if (children(back, 0) != 2) return where + "the root has not two children";
         node_ref second = 2;
         while (back.nodes[second].parent != 0) ++second;
         if (back.length(1) != back.length(second)) return where + "the root is not in the middle of its branch";

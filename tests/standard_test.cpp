@@ -121,7 +121,7 @@ std::string summary(const tree& t) {
         const std::string comments = std::string(t.span(v.label_end, v.colon)) + std::string(t.span(v.length_end, v.end));
         if (!comments.empty()) out += "{" + comments + "}";
         if (v.has_length()) out += ":" + std::string(t.colon_comments(n)) + std::string(t.length(n));
-        if (!v.is_leaf()) out += "/" + std::to_string(t.children(n));
+        if (!v.is_leaf()) out += "/" + std::to_string(testing::children(t, n));
         out += ' ';
     }
     return out + "lead=" + std::string(t.span(0, t.leading));

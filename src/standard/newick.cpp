@@ -79,13 +79,6 @@ node_ref tree::after(node_ref n) const {
     return static_cast<node_ref>(next - nodes.begin());
 }
 
-std::size_t tree::children(node_ref n) const {
-    if (nodes[n].is_leaf()) return 0;
-    std::size_t count = 1;
-    for (node_ref c = n + 1; nodes[c].end != nodes[n].close; c = after(c)) ++count;
-    return count;
-}
-
 std::string read_error::message() const {
     return "tree " + std::to_string(tree) + ", line " + std::to_string(line) + ", column " +
            std::to_string(column) + ": " + what;

@@ -94,8 +94,6 @@ struct tree {
         const node_ref second = after(n + 1);
         return second < nodes.size() && nodes[second].end == nodes[n].close;
     }
-    // How many children n has; 0 for a leaf.
-    std::size_t children(node_ref n) const;
 
     // The nodes in the order their text ends (post-order), the root last,
     // found as they are walked: after n comes its parent, where n is the
