@@ -256,7 +256,7 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
     std::vector<node_ref> by_end(t.nodes.size());
     for (node_ref v = 0; v < t.nodes.size(); ++v) {
         if (t.after(v) != v + sizes[v]) return "after node " + std::to_string(v) + ": " + std::to_string(t.after(v));
-        if (!t.nodes[v].is_leaf() && (t.one_child(v) != (counts[v] == 1) || t.two_children(v) != (counts[v] == 2)))
+        if (t.two_children(v) != (counts[v] == 2) || (!t.nodes[v].is_leaf() && t.one_child(v) != (counts[v] == 1)))
             return "node " + std::to_string(v) + " has " + std::to_string(counts[v]) + " children";
         by_end[v] = v;
     }

@@ -89,8 +89,10 @@ struct tree {
     // Whether internal n has one child: its first child's text ends at n's
     // ")" (what ends a child's text is "," or its parent's ")").
     bool one_child(node_ref n) const { return nodes[n + 1].end == nodes[n].close; }
-    // Whether internal n has two children.
+    // Whether n has two children (a root of two is no node of the unrooted
+    // tree).
     bool two_children(node_ref n) const {
+        if (nodes[n].is_leaf()) return false;
         const node_ref second = after(n + 1);
         return second < nodes.size() && nodes[second].end == nodes[n].close;
     }

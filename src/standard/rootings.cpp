@@ -37,7 +37,7 @@ rootings::rootings(const tree& in, internal_labels kind, rooting_space& lent)
 void rootings::start() {
     space.kept_at.clear();  // nothing kept of another tree
     const node_ref root = 0;
-    dissolved = !t.nodes[root].is_leaf() && t.two_children(root);
+    dissolved = t.two_children(root);
     if (dissolved) {
         first = 1;  // pre-order: the root's first child comes next
         second = t.after(first);

@@ -7,7 +7,7 @@ namespace quorlen::standard::roots {
 
 unrooted::unrooted(const tree& in) : t(in) {
     const std::size_t count = t.nodes.size();
-    const bool dissolved = !t.nodes[0].is_leaf() && t.two_children(0);
+    const bool dissolved = t.two_children(0);
     std::uint32_t m = static_cast<std::uint32_t>(count);
     if (dissolved) {
         offset = 1;
