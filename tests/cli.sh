@@ -215,6 +215,17 @@ std_deep)
     [ "$(head -c 23 "$work/out")" = '(L0:0.5,(L1:1,(L2:1,(L3' ] && grep -qF ',L999999:2):1):1)' "$work/out" && [ "$(tail -c 9 "$work/out")" = '1):0.5);' ] ||
         { echo "first rooting differs"; head -c 100 "$work/out"; failed=1; }
     [ ! -s "$work/err" ] || { cat "$work/err"; failed=1; } ;;
+std_reader_gone)
+    # SIGPIPE ignored, as some callers leave it: once the reader of the pipe
+    # has gone, the first failed write ends the run with its error, not the
+    # last of a tree's 200,000 rootings of a megabyte each.
+    n=100000
+    awk -v n=$n 'BEGIN { for (i = 1; i < n; i++) printf "(";
+        printf "L0:1,L1:1)"; for (i = 2; i < n; i++) printf ":1,L%d:1)", i; printf ";\n" }' >"$work/t.nwk"
+    (trap '' PIPE; timeout "$limit" "$prog" --standard "$work/t.nwk" 2>"$work/err" | head -c 100 >/dev/null
+     echo "${PIPESTATUS[0]}" >"$work/status")
+    [ "$(cat "$work/status")" = 255 ] || { echo "status $(cat "$work/status"), expected 255"; failed=1; }
+    grep -qx 'output not written: Broken pipe' "$work/err" || { cat "$work/err"; failed=1; } ;;
 std_stream)
     # A pipe whose writer stays open after the first tree: its rootings come
     # out before the input ends.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -237,6 +238,34 @@ inline bool same_distances(const std::vector<distance>& a, const std::vector<dis
     return true;
 }
 
+// The rooting above n and its line feed as a line_writer writes them when
+// the line is longer than its block of `block` bytes: through a cursor, a
+// block at a time. Empty where a write is longer than a block and its line
+// feed.
+inline std::string through_cursor(rootings& r, node_ref n, std::size_t block) {
+    struct writes {
+        std::string bytes;
+        std::size_t longest = 0;
+    } got;
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char* bytes, std::size_t size) -> ssize_t {
+        writes& w = *static_cast<writes*>(cookie);
+        w.bytes.append(bytes, size);
+        w.longest = std::max(w.longest, size);
+        return static_cast<ssize_t>(size);
+    };
+    std::FILE* f = fopencookie(&got, "w", io);
+    std::setvbuf(f, nullptr, _IONBF, 0);  // each write as the writer makes it
+    {
+        line_writer out(f, block);
+        out.wrote(r.write(n, out.cursor()).p);
+        out.end_line();
+        out.flush();
+    }
+    std::fclose(f);
+    return got.longest <= block + 1 ? got.bytes : "";
+}
+
 // Empty when every rooting of t is sound, else the first fault found: each
 // line reads back as one tree with no blanks outside quotes and comments,
 // rooted on two children of equal length whose first is the chosen node's
@@ -280,6 +309,8 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         std::string kept;
         all.write(n, kept);
         if (kept != line) return where + "written otherwise after prepare_all: " + kept;
+        const std::string streamed = through_cursor(r, n, 1 + n * 7 % 61);
+        if (streamed != line + "\n") return where + "written otherwise through a cursor: " + streamed;
         const std::string error = read_one(line, back);
         if (!error.empty()) return where + "does not read back: " + error;
         if (std::string(back.text.view()) + ";" != line) return where + "blanks, or more than one tree";

@@ -37,6 +37,28 @@ bool put(std::string_view s, std::FILE* out) {
     return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
 }
 
+line_cursor line_writer::cursor() {
+    char* p = lines.room(block);
+    return {p, p + block, this};
+}
+
+line_cursor line_writer::spill(line_cursor at, std::string_view s) {
+    for (;;) {
+        // What fits, then out with the block, part of a line.
+        const std::size_t n = std::min(static_cast<std::size_t>(at.end - at.p), s.size());
+        if (n > 0) std::memcpy(at.p, s.data(), n);
+        s.remove_prefix(n);
+        lines.wrote(at.p + n);
+        complete = lines.size();
+        flush();
+        at = cursor();
+        if (s.size() <= block) {
+            at.p = put(at.p, s);
+            return at;
+        }
+    }
+}
+
 void line_writer::end_line() {
     lines.push_back('\n');
     complete = lines.size();

@@ -28,15 +28,36 @@ bool read_first_line(std::FILE* in, std::string& line, std::size_t longest);
 // Writes s as one block and flushes it. False iff the write failed.
 bool put(std::string_view s, std::FILE* out);
 
+class line_writer;
+
+// Where a line too long to gather whole is written: into the writer's block,
+// which goes out whenever it is full, the line's start before its end is
+// made. Copied as it moves on, like a pointer.
+struct line_cursor {
+    char* p;  // the next byte's place, in [p, end)'s block
+    char* end;  // the block's end: p <= end
+    line_writer* to;
+};
+
 // Gathers whole lines and writes them in large blocks, never part of a line
-// before the rest of it. Once a write has failed, it writes nothing more.
+// before the rest of it, but for a line longer than a block, which goes out
+// a block at a time as it is made (a line of a tree of a million leaves is
+// tens of megabytes). Once a write has failed, it writes nothing more.
 class line_writer {
 public:
-    explicit line_writer(std::FILE* out) : out(out) {}
+    explicit line_writer(std::FILE* out, std::size_t block = std::size_t{1} << 18) : out(out), block(block) {}
+    // Whether a line of at most n bytes is gathered whole.
+    bool gathers(std::size_t n) const { return n <= block; }
     // Room for n more bytes of the line being built: write them there, then
     // say where they end with wrote().
     char* room(std::size_t n) { return lines.room(n); }
     void wrote(const char* end) { lines.wrote(end); }
+    // The line being built goes on through a cursor; wrote(cursor.p) when
+    // it is done.
+    line_cursor cursor();
+    // Copies s to the cursor, writing out the block's bytes when it is full,
+    // and when s is empty; returns where s ends.
+    line_cursor spill(line_cursor at, std::string_view s);
     void end_line();
     // Adds text of whole lines, each ended by its line feed.
     void add_lines(std::string_view text);
@@ -45,12 +66,43 @@ public:
     bool ok() const { return written; }
 
 private:
-    static constexpr std::size_t block = 1 << 18;
     std::FILE* out;
+    const std::size_t block;
     byte_buffer lines;  // whole lines, then the one being built
     std::size_t complete = 0;  // how much of lines is whole lines
     bool written = true;
 };
+
+// Writes with f, which writes at most `most` bytes to the char* or the
+// line_cursor it is given and returns where it ends: straight into the
+// block where they fit in one, through the cursor otherwise. Many small
+// pieces are copied faster than through a cursor.
+template <class F>
+line_cursor put_bounded(line_cursor at, std::size_t most, F f) {
+    if (static_cast<std::size_t>(at.end - at.p) < most) {
+        if (!at.to->gathers(most)) return f(at);
+        at = at.to->spill(at, {});
+    }
+    at.p = f(at.p);
+    return at;
+}
+
+template <class F>
+char* put_bounded(char* p, std::size_t, F f) {
+    return f(p);
+}
+
+inline line_cursor put(line_cursor at, std::string_view s) {
+    if (s.size() > static_cast<std::size_t>(at.end - at.p)) return at.to->spill(at, s);
+    at.p = put(at.p, s);
+    return at;
+}
+
+inline line_cursor put(line_cursor at, char c) {
+    if (at.p == at.end) return at.to->spill(at, std::string_view(&c, 1));
+    *at.p++ = c;
+    return at;
+}
 
 // Writes the message and a line end on standard error; returns `failure`.
 int fail(std::string_view message);

@@ -111,6 +111,11 @@ inline char* put(char* p, std::string_view s) {
     return p + n;
 }
 
+inline char* put(char* p, char c) {
+    *p = c;
+    return p + 1;
+}
+
 // Bytes, as text.
 class byte_buffer : public pod_array<char> {
 public:

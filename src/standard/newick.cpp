@@ -293,7 +293,6 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     const std::size_t most = std::min({filled - at, piece, size < longest_text ? longest_text - size : 0});
     char* const to = t.text.room(most);
     t.nodes.room(most + 1);
-    open.room(most);
     const char* const from = data + at;
     const char* p = from;
     const char* const end = p + most;
@@ -301,13 +300,12 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     const auto text_at = [&](const char* q) { return static_cast<std::uint32_t>(size + static_cast<std::size_t>(q - from)); };
     node* const nodes = t.nodes.data();
     auto count = static_cast<node_ref>(t.nodes.size());
-    open_group* const groups = open.data();
-    std::size_t depth = open.size();
-    const auto line_at = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
+    std::size_t open = depth;
+    node_ref inner = innermost;
     const auto add_node = [&]() {
         node v;
         v.start = text_at(p);
-        if (depth > 0) v.parent = groups[depth - 1].n;
+        v.parent = inner;
         nodes[count] = v;
         return count++;
     };
@@ -316,8 +314,9 @@ reader::quick_stop reader::quick_nodes(tree& t) {
         if (stop.where == quick_stop::node_starts) {
             if (p == end || kind.of[static_cast<unsigned char>(*p)] == blank_byte) break;
             if (*p == '(') {
-                const node_ref n = add_node();
-                groups[depth++] = {n, line_at, taken + static_cast<std::size_t>(p - data) - line_start + 1};
+                inner = add_node();
+                ++open;
+                opened(nodes[inner], line, taken + static_cast<std::size_t>(p - data) - line_start + 1);
                 ++p;
                 continue;
             }
@@ -338,11 +337,13 @@ reader::quick_stop reader::quick_nodes(tree& t) {
             stop.where = quick_stop::annotated;
         }
         // What ends the node stands at p.
-        if (*p == ',' && depth > 0) {
+        if (*p == ',' && open > 0) {
             ++p;
             stop = {quick_stop::node_starts, none};
-        } else if (*p == ')' && depth > 0) {
-            const node_ref n = groups[--depth].n;
+        } else if (*p == ')' && open > 0) {
+            const node_ref n = inner;
+            inner = nodes[n].parent;
+            --open;
             nodes[n].close = text_at(p);
             ++p;
             stop = {quick_stop::annotation_due, n};
@@ -355,7 +356,8 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     t.text.wrote(to + taken_here);
     at += taken_here;
     t.nodes.wrote(nodes + count);
-    open.wrote(groups + depth);
+    depth = open;
+    innermost = inner;
     return stop;
 }
 
@@ -452,11 +454,12 @@ reader::result reader::next(tree& t) {
     if (!read_comments(t)) return failed;
     t.leading = static_cast<std::uint32_t>(t.text.size());
 
-    open.clear();
+    depth = 0;
+    innermost = none;
     auto add_node = [&]() {
         node v;
         v.start = static_cast<std::uint32_t>(t.text.size());
-        if (!open.empty()) v.parent = open.back().n;
+        v.parent = innermost;
         t.nodes.push_back(v);
         return static_cast<node_ref>(t.nodes.size() - 1);
     };
@@ -468,8 +471,9 @@ reader::result reader::next(tree& t) {
             // A node starts here.
             skip_blanks();
             if (peek() == '(') {
-                n = add_node();
-                open.push_back({n, static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), column()});
+                innermost = add_node();
+                ++depth;
+                opened(t.nodes[innermost], line, column());
                 t.text.push_back('(');
                 advance();
                 continue;
@@ -478,33 +482,35 @@ reader::result reader::next(tree& t) {
         }
         // Then its annotation, and after it what ends the node.
         for (bool due = stop.where != quick_stop::annotated;; due = true) {
-            if (due && !read_annotation(t, n, open.size())) return failed;
+            if (due && !read_annotation(t, n, depth)) return failed;
             skip_blanks();
             const int c = peek();
-            if (c == ',' && !open.empty()) {
+            if (c == ',' && depth > 0) {
                 t.text.push_back(',');
                 advance();
                 break;
             }
-            if (c == ')' && !open.empty()) {
-                n = open.back().n;
-                open.keep(open.size() - 1);
+            if (c == ')' && depth > 0) {
+                n = innermost;
+                innermost = t.nodes[n].parent;
+                --depth;
                 t.nodes[n].close = static_cast<std::uint32_t>(t.text.size());
                 t.text.push_back(')');
                 advance();
                 continue;
             }
-            if (c == ';' && open.empty()) {
+            if (c == ';' && depth == 0) {
                 if (!root_lengths_in_range(t)) return failed;
                 advance();
                 return read;
             }
             if (c == ';' || c < 0) {
-                if (open.empty()) return fail_here("tree ends without ';'");
-                return fail(open.back().line, open.back().column, "unbalanced parentheses: '(' not closed");
+                if (depth == 0) return fail_here("tree ends without ';'");
+                const node& v = t.nodes[innermost];
+                return fail(opened_line(v), opened_column(v), "unbalanced parentheses: '(' not closed");
             }
             if (c == ')') return fail_here("unbalanced parentheses: ')' without '('");
-            if (c == '(' && open.empty()) return fail_here("tree ends without ';' before '('");
+            if (c == '(' && depth == 0) return fail_here("tree ends without ';' before '('");
             return fail_here("unexpected " + shown(c));
         }
     }

@@ -258,13 +258,20 @@ private:
         std::size_t line, column;
     };
     std::vector<placed> root_lengths;
-    // The groups open, innermost last, and where each "(" stands.
-    struct open_group {
-        node_ref n;
-        std::uint32_t line;  // at most UINT32_MAX
-        std::uint64_t column;
-    };
-    pod_array<open_group> open;
+    // The groups open: `depth` of them, the innermost `innermost` (none at
+    // depth 0), each the parent of the next. An open group's node has no
+    // annotation yet: its fields hold where its "(" stands (opened).
+    std::size_t depth = 0;
+    node_ref innermost = none;
+    static void opened(node& v, std::size_t line, std::size_t column) {
+        v.label_end = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
+        v.colon = static_cast<std::uint32_t>(column);
+        v.length_end = static_cast<std::uint32_t>(static_cast<std::uint64_t>(column) >> 32);
+    }
+    static std::size_t opened_line(const node& v) { return v.label_end; }
+    static std::size_t opened_column(const node& v) {
+        return static_cast<std::size_t>(v.colon | static_cast<std::uint64_t>(v.length_end) << 32);
+    }
 };
 
 }  // namespace quorlen::standard

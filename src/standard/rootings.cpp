@@ -78,17 +78,18 @@ std::size_t rootings::longest_beyond() const {
 }
 
 // ":" and the length, or nothing for none.
-inline char* put_length(char* p, std::string_view length) {
+template <class Out>
+Out put_length(Out p, std::string_view length) {
     if (length.empty()) return p;
-    *p++ = ':';
-    return put(p, length);
+    return put(put(p, ':'), length);
 }
 
 // n's annotation with another label and length (a number, or empty for
 // none); its comments as read, those after its ":" after the new one's.
 // Empty parts are skipped, and the label and comments copied in one piece
 // where they can be: lines are made of many small pieces.
-char* rootings::annotate(node_ref n, std::string_view label, std::string_view length, char* p) const {
+template <class Out>
+Out rootings::annotate(node_ref n, std::string_view label, std::string_view length, Out p) const {
     const node& v = t.nodes[n];
     if (is_label(n, label)) {
         p = put(p, t.span(v.label_at(), v.colon));
@@ -106,9 +107,10 @@ bool rootings::is_label(node_ref n, std::string_view label) const {
 }
 
 // The rest of n's annotation from its ":" on, with another length.
-char* rootings::annotate_length(node_ref n, std::string_view length, char* p) const {
+template <class Out>
+Out rootings::annotate_length(node_ref n, std::string_view length, Out p) const {
     const node& v = t.nodes[n];
-    if (!length.empty()) *p++ = ':';
+    if (!length.empty()) p = put(p, ':');
     if (!plain_colon(n)) p = put(p, t.colon_comments(n));
     p = put(p, length);
     return put(p, t.span(v.length_end, v.end));
@@ -122,7 +124,8 @@ bool rootings::plain_colon(node_ref n) const {
 }
 
 // n's text as read, but for its label and length.
-char* rootings::write_node(node_ref n, std::string_view label, std::string_view length, char* p) const {
+template <class Out>
+Out rootings::write_node(node_ref n, std::string_view label, std::string_view length, Out p) const {
     if (is_label(n, label)) return annotate_length(n, length, put(p, t.span(t.nodes[n].start, t.nodes[n].colon)));
     p = put(p, t.span(t.nodes[n].start, t.nodes[n].label_at()));
     return annotate(n, label, length, p);
@@ -131,17 +134,18 @@ char* rootings::write_node(node_ref n, std::string_view label, std::string_view 
 // "(" and the text of n's children but one, in their order, separated by
 // ",": what stands before that one's text, and what after; with `comma`, a
 // "," after them where there are any.
-char* rootings::open_children_but(node_ref n, node_ref but, bool comma, char* p) const {
+template <class Out>
+Out rootings::open_children_but(node_ref n, node_ref but, bool comma, Out p) const {
     const node &v = t.nodes[n], &b = t.nodes[but];
     const bool before = b.start > v.start + 1, after = b.end < v.close;
     if (before) {
         p = put(p, t.span(v.start, b.start - 1));  // from the "(" on
         if (after) p = put(p, t.span(b.end, v.close));  // from the "," on
     } else {
-        *p++ = '(';
+        p = put(p, '(');
         if (after) p = put(p, t.span(b.end + 1, v.close));
     }
-    if (comma && (before || after)) *p++ = ',';
+    if (comma && (before || after)) p = put(p, ',');
     return p;
 }
 
@@ -160,7 +164,12 @@ std::string_view rootings::branch_length(node_ref n) const {
     return t.length(n);
 }
 
-char* rootings::write(node_ref chosen, char* p) {
+char* rootings::write(node_ref chosen, char* p) { return write_middle(chosen, p); }
+
+line_cursor rootings::write(node_ref chosen, line_cursor p) { return write_middle(chosen, p); }
+
+template <class Out>
+Out rootings::write_middle(node_ref chosen, Out p) {
     if (dissolved && t.nodes[chosen].parent == 0) return write(chosen, merged_half, merged_half, p);
     if (!t.nodes[chosen].has_length()) return write(chosen, {}, {}, p);
     char quick[64];
@@ -176,7 +185,8 @@ char* rootings::write(node_ref chosen, char* p) {
 // Up from x to its parent: "(" the parent's other children "," (the rest of
 // the way stands after). Below a two-child root, the root's other child ends
 // the way, on the merged branch, which takes x's length in the line.
-char* rootings::up(node_ref x, std::string_view length, char* p) const {
+template <class Out>
+Out rootings::up(node_ref x, std::string_view length, Out p) const {
     const node_ref root = 0, y = t.nodes[x].parent;
     if (y == root && dissolved) {
         const node_ref other = x == first ? second : first;
@@ -192,24 +202,23 @@ char* rootings::up(node_ref x, std::string_view length, char* p) const {
 // branch it now hangs from, x's, and with supports that branch's support;
 // x's branch the chosen one, whose length in the line is a part of what was
 // read.
-char* rootings::down(node_ref x, std::string_view length, std::string_view support, char* p) const {
+template <class Out>
+Out rootings::down(node_ref x, std::string_view length, std::string_view support, Out p) const {
     const node_ref root = 0, y = t.nodes[x].parent;
     if (y == root && dissolved) return p;
-    if (y != root) {
-        *p++ = ')';
-        return annotate(y, supports ? support : t.label(y), length, p);
-    }
+    if (y != root) return annotate(y, supports ? support : t.label(y), length, put(p, ')'));
     // A root of one child is now a leaf, with no support to show.
     if (t.one_child(y)) return put_length(p, length);
     // The root's label and comments stay with the root.
-    *p++ = ')';
+    p = put(p, ')');
     if (supports) p = put(p, support);
     return put_length(p, length);
 }
 
 // The same for x, an internal node above the chosen one: its branch keeps
 // its length and support as read.
-char* rootings::down_beyond(node_ref x, char* p) const {
+template <class Out>
+Out rootings::down_beyond(node_ref x, Out p) const {
     const node_ref root = 0, y = t.nodes[x].parent;
     if (y != root && plain_colon(x) && plain_colon(y)) {
         // Most of the way, in fewer pieces: x has its length as read, its ":"
@@ -221,11 +230,9 @@ char* rootings::down_beyond(node_ref x, char* p) const {
             p = put(p, t.span(v.close, v.colon));
             p = put(p, t.span(u.colon, u.length_end));
         } else if (u.label_end == u.colon && v.label_end == v.colon) {
-            *p++ = ')';
-            p = put(p, t.span(u.close + 1, u.length_end));
+            p = put(put(p, ')'), t.span(u.close + 1, u.length_end));
         } else {
-            *p++ = ')';
-            p = put(p, t.label(x));
+            p = put(put(p, ')'), t.label(x));
             p = put(p, t.span(v.label_end, v.colon));
             p = put(p, t.span(u.colon, u.length_end));
         }
@@ -234,18 +241,30 @@ char* rootings::down_beyond(node_ref x, char* p) const {
     return down(x, t.length(x), support_of(x), p);
 }
 
+// The most bytes that up(x) writes, and the most that down_beyond(x) does:
+// pieces of x's parent's text but x's subtree, or of x's annotation, and the
+// merged length and its ":".
+std::size_t rootings::most_beyond(node_ref x) const {
+    const node &u = t.nodes[x], &v = t.nodes[t.nodes[x].parent];
+    return (v.end - v.start) - (u.close - u.start) + merged.size() + 4;
+}
+
 // The way from x up to the old root and back down to x, x's branch not the
 // chosen one.
-char* rootings::beyond(node_ref x, char* p) {
+template <class Out>
+Out rootings::beyond(node_ref x, Out p) {
     const node_ref root = 0;
     space.path.clear();
+    // No memory is asked for once the line has begun: it may be going out.
+    space.path.reserve(t.nodes.size());
     for (;; x = t.nodes[x].parent) {
-        p = up(x, merged, p);
+        p = put_bounded(p, most_beyond(x), [&](auto q) { return up(x, merged, q); });
         space.path.push_back(x);
         if (t.nodes[x].parent == root) break;
     }
     for (std::size_t i = space.path.size(); i-- > 0;) {
-        p = down_beyond(space.path[i], p);
+        x = space.path[i];
+        p = put_bounded(p, most_beyond(x), [&](auto q) { return down_beyond(x, q); });
     }
     return p;
 }
@@ -279,16 +298,24 @@ void rootings::prepare_all() {
     }
 }
 
-[[gnu::flatten]] char* rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) {
+char* rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) {
+    return write_at(chosen, first_length, second_length, p);
+}
+
+line_cursor rootings::write(node_ref chosen, std::string_view first_length, std::string_view second_length, line_cursor p) {
+    return write_at(chosen, first_length, second_length, p);
+}
+
+template <class Out>
+[[gnu::flatten]] Out rootings::write_at(node_ref chosen, std::string_view first_length, std::string_view second_length, Out p) {
     const node_ref root = 0;
     const node_ref above = t.nodes[chosen].parent;
     const bool at_root = dissolved && above == root;
     const std::string_view support = at_root ? merged_support : support_of(chosen);
 
-    p = put(p, t.span(0, t.leading));
-    *p++ = '(';
+    p = put(put(p, t.span(0, t.leading)), '(');
     p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), first_length, p);
-    *p++ = ',';
+    p = put(p, ',');
     // Up the old rooting: each node's former parent becomes its last child,
     // "(" its other children "," and then the former parent; then back down.
     p = up(chosen, second_length, p);
@@ -300,10 +327,8 @@ void rootings::prepare_all() {
             p = beyond(above, p);
     }
     p = down(chosen, second_length, support, p);
-    *p++ = ')';
-    p = put(p, t.span(t.nodes[root].label_at(), t.nodes[root].end));
-    *p++ = ';';
-    return p;
+    p = put(put(p, ')'), t.span(t.nodes[root].label_at(), t.nodes[root].end));
+    return put(p, ';');
 }
 
 }  // namespace quorlen::standard

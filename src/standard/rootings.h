@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/io.h"
 #include "standard/newick.h"
 
 namespace quorlen::standard {
@@ -87,6 +88,8 @@ public:
     // Writes the tree rooted in the middle of the branch above n, with its
     // ";", to p, which has room for longest() bytes; returns its end.
     char* write(node_ref n, char* p);
+    // The same through a cursor, for a line too long to gather whole.
+    line_cursor write(node_ref n, line_cursor p);
     // The same, appended to out.
     void write(node_ref n, std::string& out);
     // The tree rooted at another point of the branch above n: the root's
@@ -94,6 +97,7 @@ public:
     // a number without its ":", or empty for none; neither longer than
     // 2 * max_exponent + 64.
     char* write(node_ref n, std::string_view first, std::string_view second, char* p);
+    line_cursor write(node_ref n, std::string_view first, std::string_view second, line_cursor p);
     void write(node_ref n, std::string_view first, std::string_view second, std::string& out);
     // The length of the branch above n, without its ":", or empty: as
     // read, or a two-child root's merged branch.
@@ -102,16 +106,30 @@ public:
 private:
     void start();
     std::size_t longest_beyond() const;
+    std::size_t most_beyond(node_ref x) const;
     bool plain_colon(node_ref n) const;
     bool is_label(node_ref n, std::string_view label) const;
-    char* annotate(node_ref n, std::string_view label, std::string_view length, char* p) const;
-    char* annotate_length(node_ref n, std::string_view length, char* p) const;
-    char* write_node(node_ref n, std::string_view label, std::string_view length, char* p) const;
-    char* open_children_but(node_ref n, node_ref but, bool comma, char* p) const;
-    char* up(node_ref x, std::string_view length, char* p) const;
-    char* down(node_ref x, std::string_view length, std::string_view support, char* p) const;
-    char* down_beyond(node_ref x, char* p) const;
-    char* beyond(node_ref x, char* p);
+    // The writing, to a char* with room enough or to a line_cursor.
+    template <class Out>
+    Out write_middle(node_ref n, Out p);
+    template <class Out>
+    [[gnu::flatten]] Out write_at(node_ref n, std::string_view first, std::string_view second, Out p);
+    template <class Out>
+    Out annotate(node_ref n, std::string_view label, std::string_view length, Out p) const;
+    template <class Out>
+    Out annotate_length(node_ref n, std::string_view length, Out p) const;
+    template <class Out>
+    Out write_node(node_ref n, std::string_view label, std::string_view length, Out p) const;
+    template <class Out>
+    Out open_children_but(node_ref n, node_ref but, bool comma, Out p) const;
+    template <class Out>
+    Out up(node_ref x, std::string_view length, Out p) const;
+    template <class Out>
+    Out down(node_ref x, std::string_view length, std::string_view support, Out p) const;
+    template <class Out>
+    Out down_beyond(node_ref x, Out p) const;
+    template <class Out>
+    Out beyond(node_ref x, Out p);
     std::string_view support_of(node_ref n) const;
 
     const tree& t;

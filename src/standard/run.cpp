@@ -24,15 +24,19 @@ int run_standard(const char* path, standard::internal_labels labels, bool newick
         standard::rootings r(t, labels, space);
         r.prepare_all();
         std::size_t k = 0;
+        const bool nexus = input.nexus(), whole = out.gathers(r.longest());
+        const std::size_t room = (nexus ? standard::tree_head_room(input.command()) : 0) + (whole ? r.longest() : 0);
         for (standard::node_ref n : r.chosen()) {
-            if (input.nexus()) {
-                const standard::tree_command& c = input.command();
-                char* p = standard::write_tree_head(c, ++k, out.room(standard::tree_head_room(c) + r.longest()));
+            char* p = out.room(room);
+            if (nexus) p = standard::write_tree_head(input.command(), ++k, p);
+            if (whole) {
                 out.wrote(r.write(n, p));
             } else {
-                out.wrote(r.write(n, out.room(r.longest())));
+                out.wrote(p);
+                out.wrote(r.write(n, out.cursor()).p);
             }
             out.end_line();
+            if (!out.ok()) break;  // the output's reader has gone: no use making more
         }
         if (!out.ok()) break;
     }
