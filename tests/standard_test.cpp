@@ -71,7 +71,7 @@ TEST(Decimal, HalvesAndSumsAreExactInTheirShortestForm) {
 // then long; now and then below 1, as most lengths are.
 std::string random_length(std::mt19937_64& random) {
     const char alphabet[] = "0123456789.0000.0123456789e-+/:\xff";
-    std::string text = random() % 4 ? "" : "0.";
+    std::string text = random() % 4 ? "" : random() % 2 ? "0." : std::string(1, static_cast<char>('0' + random() % 10)) + ".";
     for (std::size_t i = random() % (random() % 4 ? 22 : 66); i > 0; --i)
         text += alphabet[random() % (random() % 8 ? 15 : sizeof alphabet - 1)];
     return text;
