@@ -25,8 +25,10 @@ void* resize_memory(void* p, std::size_t old_bytes, std::size_t new_bytes, std::
 
 // A growing array of plain values, made a piece at a time and written in
 // place: ask for room, write there, then say where the writing ends. Unlike
-// std::vector, a big array grows without being copied.
-template <class T>
+// std::vector, a big array grows without being copied. Past the last value
+// written, `Slack` more (of no meaning) can always be read, and written
+// where room was asked for.
+template <class T, std::size_t Slack = 0>
 class pod_array {
     static_assert(std::is_trivially_copyable_v<T>, "values moved as bytes");
 
@@ -39,7 +41,7 @@ public:
     // Room for n more values after the ones written, at least; the values
     // written stay, but where they are may change.
     T* room(std::size_t n) {
-        if (capacity - used < n) grow(n);
+        if (capacity - used < n + Slack) grow(n + Slack);
         return items + used;
     }
     void wrote(const T* end) { used = static_cast<std::size_t>(end - items); }
@@ -116,8 +118,29 @@ inline char* put(char* p, char c) {
     return p + 1;
 }
 
-// Bytes, as text.
-class byte_buffer : public pod_array<char> {
+// Copies s, which has 16 bytes to read from its start at least (the slack
+// of a byte_buffer), to p, which has 16 bytes of room at least past s's
+// size: a piece of up to 32 bytes by moves of 16, each read before any is
+// written (the 16 read may be where the copy goes).
+inline char* put_padded(char* p, std::string_view s) {
+    const std::size_t n = s.size();
+    if (n - 1 < 32) {
+        char head[16], tail[16];
+        std::memcpy(head, s.data(), 16);
+        if (n > 16) {
+            std::memcpy(tail, s.data() + n - 16, 16);
+            std::memcpy(p + n - 16, tail, 16);
+        }
+        std::memcpy(p, head, 16);
+    } else if (n > 0) {
+        std::memcpy(p, s.data(), n);
+    }
+    return p + n;
+}
+
+// Bytes, as text: 16 more can be read past the last, so that a piece of it
+// is copied 16 bytes at a time.
+class byte_buffer : public pod_array<char, 16> {
 public:
     std::string_view view() const { return std::string_view(data(), size()); }
     operator std::string_view() const { return view(); }
