@@ -59,11 +59,7 @@ line_cursor line_writer::spill(line_cursor at, std::string_view s) {
     }
 }
 
-void line_writer::end_line() {
-    lines.push_back('\n');
-    complete = lines.size();
-    if (complete >= block) flush();
-}
+void line_writer::end_line() { end_line(lines.room(1)); }
 
 void line_writer::add_lines(std::string_view text) {
     if (text.empty()) return;

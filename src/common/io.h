@@ -59,6 +59,14 @@ public:
     // and when s is empty; returns where s ends.
     line_cursor spill(line_cursor at, std::string_view s);
     void end_line();
+    // The same where the line built so far ends at `end`, in room asked
+    // for with a byte to spare: its line feed goes there.
+    void end_line(char* end) {
+        *end = '\n';
+        wrote(end + 1);
+        complete = lines.size();
+        if (complete >= block) flush();
+    }
     // Adds text of whole lines, each ended by its line feed.
     void add_lines(std::string_view text);
     // Writes every line gathered so far. False iff any write has failed.

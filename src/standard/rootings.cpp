@@ -229,19 +229,19 @@ Out rootings::down_beyond(node_ref x, Out p) const {
         // Most of the way, in fewer pieces: x has its length as read, its ":"
         // and number in one piece. With names, ")", y's label and its
         // comments before the length stand together; with supports, x's
-        // label and length do where no comment stands between them.
+        // ")", label and length do where no comment stands between them.
         const node &u = t.nodes[x], &v = t.nodes[y];
         if (!supports) {
             p = put_text(p, t.span(v.close, v.colon));
             p = put_text(p, t.span(u.colon, u.length_end));
         } else if (u.label_end == u.colon && v.label_end == v.colon) {
-            p = put_text(put(p, ')'), t.span(u.close + 1, u.length_end));
+            p = put_text(p, t.span(u.close, u.length_end));
         } else {
             p = put_text(put(p, ')'), t.label(x));
             p = put_text(p, t.span(v.label_end, v.colon));
             p = put_text(p, t.span(u.colon, u.length_end));
         }
-        return put_text(p, t.span(v.length_end, v.end));
+        return v.length_end == v.end ? p : put_text(p, t.span(v.length_end, v.end));
     }
     return down(x, t.length(x), support_of(x), p);
 }

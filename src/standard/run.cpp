@@ -30,12 +30,12 @@ int run_standard(const char* path, standard::internal_labels labels, bool newick
             char* p = out.room(room);
             if (nexus) p = standard::write_tree_head(input.command(), ++k, p);
             if (whole) {
-                out.wrote(r.write(n, p));
+                out.end_line(r.write(n, p));  // the room is a rooting's, with some to spare
             } else {
                 out.wrote(p);
                 out.wrote(r.write(n, out.cursor()).p);
+                out.end_line();
             }
-            out.end_line();
             if (!out.ok()) break;  // the output's reader has gone: no use making more
         }
         if (!out.ok()) break;
