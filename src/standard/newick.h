@@ -30,7 +30,7 @@ struct node {
     node_ref parent = none;      // none iff the root
     std::uint32_t start = 0;
     std::uint32_t close = none;  // where its ")" stands; none iff a leaf
-    std::uint32_t label_end = 0;
+    std::uint32_t label_end = 0;  // label_end to end: while its group is read, where its "(" stands
     std::uint32_t colon = 0;
     std::uint32_t length_end = 0;
     std::uint32_t end = 0;
