@@ -44,7 +44,7 @@ line_cursor line_writer::cursor() {
 
 line_cursor line_writer::spill(line_cursor at, std::string_view s) {
     for (;;) {
-        // What fits, then out with the block, part of a line.
+        // What fits, then out with the block: part of a line.
         const std::size_t n = std::min(static_cast<std::size_t>(at.end - at.p), s.size());
         if (n > 0) std::memcpy(at.p, s.data(), n);
         s.remove_prefix(n);

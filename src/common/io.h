@@ -59,9 +59,11 @@ public:
     // The line being built goes on through a cursor; wrote(cursor.p) when
     // it is done.
     line_cursor cursor();
-    // Copies s to the cursor, writing out the block's bytes when it is full,
-    // and when s is empty; returns where s ends.
+    // Copies s, which does not fit in what is left of the cursor's block:
+    // fills the block, writes it out, and goes on in the next; returns where
+    // s ends.
     line_cursor spill(line_cursor at, std::string_view s);
+    // Ends the line being built.
     void end_line();
     // The same where the line built so far ends at `end`, in room asked
     // for with a byte to spare: its line feed goes there.
@@ -85,28 +87,17 @@ private:
     bool written = true;
 };
 
-// Writes with f, which writes at most `most` bytes to the char* or the
-// line_cursor it is given and returns where it ends: straight into the
-// block where they fit in one, through the cursor otherwise. Many small
-// pieces are copied faster than through a cursor.
-template <class F>
-line_cursor put_bounded(line_cursor at, std::size_t most, F f) {
-    if (static_cast<std::size_t>(at.end - at.p) < most) {
-        if (!at.to->gathers(most)) return f(at);
-        at = at.to->spill(at, {});
-    }
-    at.p = f(at.p);
-    return at;
-}
-
-template <class F>
-char* put_bounded(char* p, std::size_t, F f) {
-    return f(p);
-}
-
 inline line_cursor put(line_cursor at, std::string_view s) {
     if (s.size() > static_cast<std::size_t>(at.end - at.p)) return at.to->spill(at, s);
     at.p = put(at.p, s);
+    return at;
+}
+
+// The same for s with 16 bytes to read from its start (see put_padded):
+// the block has 16 bytes of room past its end.
+inline line_cursor put_padded(line_cursor at, std::string_view s) {
+    if (s.size() > static_cast<std::size_t>(at.end - at.p)) return at.to->spill(at, s);
+    at.p = put_padded(at.p, s);
     return at;
 }
 

@@ -77,10 +77,8 @@ std::size_t rootings::longest_beyond() const {
     return 2 * t.text.size() + 2 * (merged.size() + 1) + 8;
 }
 
-// A piece of the tree's text, or of the text kept, which can be read 16
-// bytes at a time: by one move where it is short, into a line with room.
-inline char* put_text(char* p, std::string_view s) { return put_padded(p, s); }
-inline line_cursor put_text(line_cursor p, std::string_view s) { return put(p, s); }
+// Pieces of the tree's text and of the text kept are copied by put_padded:
+// both can be read 16 bytes past their end, and a line has room for 16 more.
 
 // ":" and the length, or nothing for none.
 template <class Out>
@@ -97,10 +95,10 @@ template <class Out>
 Out rootings::annotate(node_ref n, std::string_view label, std::string_view length, Out p) const {
     const node& v = t.nodes[n];
     if (is_label(n, label)) {
-        p = put_text(p, t.span(v.label_at(), v.colon));
+        p = put_padded(p, t.span(v.label_at(), v.colon));
     } else {
-        p = put_text(p, label);
-        p = put_text(p, t.span(v.label_end, v.colon));
+        p = put_padded(p, label);
+        p = put_padded(p, t.span(v.label_end, v.colon));
     }
     return annotate_length(n, length, p);
 }
@@ -116,9 +114,9 @@ template <class Out>
 Out rootings::annotate_length(node_ref n, std::string_view length, Out p) const {
     const node& v = t.nodes[n];
     if (!length.empty()) p = put(p, ':');
-    if (!plain_colon(n)) p = put_text(p, t.colon_comments(n));
+    if (!plain_colon(n)) p = put_padded(p, t.colon_comments(n));
     p = put(p, length);
-    return put_text(p, t.span(v.length_end, v.end));
+    return put_padded(p, t.span(v.length_end, v.end));
 }
 
 // Whether n's length, with its ":", is one piece of the text: no comment
@@ -131,8 +129,8 @@ bool rootings::plain_colon(node_ref n) const {
 // n's text as read, but for its label and length.
 template <class Out>
 Out rootings::write_node(node_ref n, std::string_view label, std::string_view length, Out p) const {
-    if (is_label(n, label)) return annotate_length(n, length, put_text(p, t.span(t.nodes[n].start, t.nodes[n].colon)));
-    p = put_text(p, t.span(t.nodes[n].start, t.nodes[n].label_at()));
+    if (is_label(n, label)) return annotate_length(n, length, put_padded(p, t.span(t.nodes[n].start, t.nodes[n].colon)));
+    p = put_padded(p, t.span(t.nodes[n].start, t.nodes[n].label_at()));
     return annotate(n, label, length, p);
 }
 
@@ -144,11 +142,11 @@ Out rootings::open_children_but(node_ref n, node_ref but, bool comma, Out p) con
     const node &v = t.nodes[n], &b = t.nodes[but];
     const bool before = b.start > v.start + 1, after = b.end < v.close;
     if (before) {
-        p = put_text(p, t.span(v.start, b.start - 1));  // from the "(" on
-        if (after) p = put_text(p, t.span(b.end, v.close));  // from the "," on
+        p = put_padded(p, t.span(v.start, b.start - 1));  // from the "(" on
+        if (after) p = put_padded(p, t.span(b.end, v.close));  // from the "," on
     } else {
         p = put(p, '(');
-        if (after) p = put_text(p, t.span(b.end + 1, v.close));
+        if (after) p = put_padded(p, t.span(b.end + 1, v.close));
     }
     if (comma && (before || after)) p = put(p, ',');
     return p;
@@ -216,7 +214,7 @@ Out rootings::down(node_ref x, std::string_view length, std::string_view support
     if (t.one_child(y)) return put_length(p, length);
     // The root's label and comments stay with the root.
     p = put(p, ')');
-    if (supports) p = put_text(p, support);
+    if (supports) p = put_padded(p, support);
     return put_length(p, length);
 }
 
@@ -232,26 +230,18 @@ Out rootings::down_beyond(node_ref x, Out p) const {
         // ")", label and length do where no comment stands between them.
         const node &u = t.nodes[x], &v = t.nodes[y];
         if (!supports) {
-            p = put_text(p, t.span(v.close, v.colon));
-            p = put_text(p, t.span(u.colon, u.length_end));
+            p = put_padded(p, t.span(v.close, v.colon));
+            p = put_padded(p, t.span(u.colon, u.length_end));
         } else if (u.label_end == u.colon && v.label_end == v.colon) {
-            p = put_text(p, t.span(u.close, u.length_end));
+            p = put_padded(p, t.span(u.close, u.length_end));
         } else {
-            p = put_text(put(p, ')'), t.label(x));
-            p = put_text(p, t.span(v.label_end, v.colon));
-            p = put_text(p, t.span(u.colon, u.length_end));
+            p = put_padded(put(p, ')'), t.label(x));
+            p = put_padded(p, t.span(v.label_end, v.colon));
+            p = put_padded(p, t.span(u.colon, u.length_end));
         }
-        return v.length_end == v.end ? p : put_text(p, t.span(v.length_end, v.end));
+        return v.length_end == v.end ? p : put_padded(p, t.span(v.length_end, v.end));
     }
     return down(x, t.length(x), support_of(x), p);
-}
-
-// The most bytes that up(x) writes, and the most that down_beyond(x) does:
-// pieces of x's parent's text but x's subtree, or of x's annotation, and the
-// merged length and its ":".
-std::size_t rootings::most_beyond(node_ref x) const {
-    const node &u = t.nodes[x], &v = t.nodes[t.nodes[x].parent];
-    return (v.end - v.start) - (u.close - u.start) + merged.size() + 4;
 }
 
 // The way from x up to the old root and back down to x, x's branch not the
@@ -263,13 +253,13 @@ Out rootings::beyond(node_ref x, Out p) {
     // No memory is asked for once the line has begun: it may be going out.
     space.path.reserve(t.nodes.size());
     for (;; x = t.nodes[x].parent) {
-        p = put_bounded(p, most_beyond(x), [&](auto q) { return up(x, merged, q); });
+        p = up(x, merged, p);
         space.path.push_back(x);
         if (t.nodes[x].parent == root) break;
     }
     for (std::size_t i = space.path.size(); i-- > 0;) {
         x = space.path[i];
-        p = put_bounded(p, most_beyond(x), [&](auto q) { return down_beyond(x, q); });
+        p = down_beyond(x, p);
     }
     return p;
 }
@@ -296,7 +286,7 @@ void rootings::prepare_all() {
         const std::size_t beyond_y = y == 0 ? 0 : space.kept_at[y].to - space.kept_at[y].from;
         char* p = space.kept.room(longest_beyond());
         p = up(x, merged, p);
-        if (y != 0) p = put_text(p, std::string_view(space.kept.data() + space.kept_at[y].from, beyond_y));
+        if (y != 0) p = put_padded(p, std::string_view(space.kept.data() + space.kept_at[y].from, beyond_y));
         p = down_beyond(x, p);
         space.kept.wrote(p);
         space.kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(space.kept.size())});
@@ -318,7 +308,7 @@ template <class Out>
     const bool at_root = dissolved && above == root;
     const std::string_view support = at_root ? merged_support : support_of(chosen);
 
-    p = put(put_text(p, t.span(0, t.leading)), '(');
+    p = put(put_padded(p, t.span(0, t.leading)), '(');
     p = write_node(chosen, supports && !t.nodes[chosen].is_leaf() ? support : t.label(chosen), first_length, p);
     p = put(p, ',');
     // Up the old rooting: each node's former parent becomes its last child,
@@ -326,13 +316,13 @@ template <class Out>
     p = up(chosen, second_length, p);
     if (above != root) {
         if (!space.kept_at.empty())
-            p = put_text(p, std::string_view(space.kept.data() + space.kept_at[above].from,
+            p = put_padded(p, std::string_view(space.kept.data() + space.kept_at[above].from,
                                         space.kept_at[above].to - space.kept_at[above].from));
         else
             p = beyond(above, p);
     }
     p = down(chosen, second_length, support, p);
-    p = put_text(put(p, ')'), t.span(t.nodes[root].label_at(), t.nodes[root].end));
+    p = put_padded(put(p, ')'), t.span(t.nodes[root].label_at(), t.nodes[root].end));
     return put(p, ';');
 }
 
