@@ -66,6 +66,7 @@ std::string shown(int c) {
 void tree::clear() {
     text.clear();
     leading = 0;
+    comments = false;
     nodes.clear();
 }
 
@@ -186,6 +187,7 @@ reader::result reader::fail(std::size_t at_line, std::size_t at_column, std::str
 // Copies comments, and the blanks between them, into the text.
 bool reader::read_some_comments(tree& t) {
     for (skip_blanks(); peek() == '['; skip_blanks()) {
+        if (!t.nodes.empty()) t.comments = true;  // not one before the tree's first node
         const std::size_t from_line = line, from_column = column();
         int c;
         do {

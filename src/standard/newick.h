@@ -54,6 +54,9 @@ struct tree {
     byte_buffer text;
     // The comments before the tree's first node: text[0, leading).
     std::uint32_t leading = 0;
+    // Whether a comment stands in the text past those: where none does,
+    // each node's annotation is its label, and ":" and its number, if any.
+    bool comments = false;
     // Every node in the order its text starts (pre-order): the root first,
     // and each node after its parent. A subtree's nodes stand together: n's
     // are [n, after(n)), its first child n + 1.

@@ -122,6 +122,7 @@ Out rootings::annotate_length(node_ref n, std::string_view length, Out p) const 
 // Whether n's length, with its ":", is one piece of the text: no comment
 // stands between them. True when n has no length.
 bool rootings::plain_colon(node_ref n) const {
+    if (!t.comments) return true;
     const node& v = t.nodes[n];
     return !v.has_length() || t.text[v.colon + 1] != '[';
 }
@@ -232,7 +233,7 @@ Out rootings::down_beyond(node_ref x, Out p) const {
         if (!supports) {
             p = put_padded(p, t.span(v.close, v.colon));
             p = put_padded(p, t.span(u.colon, u.length_end));
-        } else if (u.label_end == u.colon && v.label_end == v.colon) {
+        } else if (!t.comments || (u.label_end == u.colon && v.label_end == v.colon)) {
             p = put_padded(p, t.span(u.close, u.length_end));
         } else {
             p = put_padded(put(p, ')'), t.label(x));
