@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "standard/decimal.h"
 
@@ -306,6 +307,10 @@ template <class Out>
 [[gnu::flatten]] Out rootings::write_at(node_ref chosen, std::string_view first_length, std::string_view second_length, Out p) {
     const node_ref root = 0;
     const node_ref above = t.nodes[chosen].parent;
+    if constexpr (std::is_same_v<Out, char*>) {
+        if (!t.comments && above != root && !space.kept_at.empty())
+            return write_plain(chosen, first_length, second_length, p);
+    }
     const bool at_root = dissolved && above == root;
     const std::string_view support = at_root ? merged_support : support_of(chosen);
 
@@ -325,6 +330,34 @@ template <class Out>
     p = down(chosen, second_length, support, p);
     p = put_padded(put(p, ')'), t.span(t.nodes[root].label_at(), t.nodes[root].end));
     return put(p, ';');
+}
+
+// The same as write_at where no comment stands among the nodes, the chosen
+// node's parent is not the root, and the way beyond that parent is kept:
+// most of the line is then the chosen node's text, the parent's other
+// children and the way kept, and every annotation is a label and a length.
+char* rootings::write_plain(node_ref chosen, std::string_view first_length, std::string_view second_length, char* p) const {
+    const node_ref root = 0;
+    const node &c = t.nodes[chosen], &r = t.nodes[root];
+    const node_ref above = c.parent;
+    p = put_padded(p, t.span(0, t.leading));
+    *p++ = '(';
+    // Its support, with supports, is its label, which stays with it.
+    p = put_padded(p, t.span(c.start, c.colon));
+    p = put_length(p, first_length);
+    *p++ = ',';
+    p = open_children_but(above, chosen, true, p);
+    const rooting_space::kept_span& kept = space.kept_at[above];
+    p = put_padded(p, std::string_view(space.kept.data() + kept.from, kept.to - kept.from));
+    // The parent, its last child now, with the chosen branch's support or
+    // its own name.
+    *p++ = ')';
+    p = put_padded(p, supports ? support_of(chosen) : t.label(above));
+    p = put_length(p, second_length);
+    *p++ = ')';
+    p = put_padded(p, t.span(r.label_at(), r.end));
+    *p++ = ';';
+    return p;
 }
 
 }  // namespace quorlen::standard

@@ -113,6 +113,7 @@ private:
     Out write_middle(node_ref n, Out p);
     template <class Out>
     [[gnu::flatten]] Out write_at(node_ref n, std::string_view first, std::string_view second, Out p);
+    char* write_plain(node_ref n, std::string_view first, std::string_view second, char* p) const;
     template <class Out>
     Out annotate(node_ref n, std::string_view label, std::string_view length, Out p) const;
     template <class Out>
