@@ -192,13 +192,15 @@ namespace {
 char* half_in_one_look(std::string_view text, char* out) {
     const std::size_t n = text.size();
     if (n < 3 || n > 15 || text[1] != '.') return nullptr;
-    char bytes[16] = {};
-    put(bytes, text);
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    // The 16 bytes read straight from the text: a store of them first and a
+    // load of all 16 would wait on the stores.
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
     const __m128i d = _mm_sub_epi8(x, _mm_set1_epi8('0'));
-    const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+    const __m128i places = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i ours = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)), places);  // the text's own bytes
+    const __m128i is_digit = _mm_and_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d), ours);
     const unsigned within = (1u << n) - 1;
-    if ((static_cast<unsigned>(_mm_movemask_epi8(is_digit)) & within) != (within & ~2u)) return nullptr;
+    if (static_cast<unsigned>(_mm_movemask_epi8(is_digit)) != (within & ~2u)) return nullptr;
     const __m128i digits = _mm_and_si128(d, is_digit);  // 0 at the point and past the end
     const __m128i odd = _mm_and_si128(digits, _mm_set1_epi8(1));
     const __m128i first = _mm_setr_epi8(1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
@@ -207,7 +209,7 @@ char* half_in_one_look(std::string_view text, char* out) {
     const __m128i fives = _mm_add_epi8(_mm_slli_epi16(before, 2), before);
     const __m128i h = _mm_add_epi8(_mm_add_epi8(halves, fives), _mm_set1_epi8('0'));
     const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(h, _mm_set1_epi8('0'))));
-    const unsigned fraction = ~zeros & 0xfffcu;  // the fraction's digits not 0
+    const unsigned fraction = ~zeros & 0xfffcu & ((2u << n) - 1);  // the fraction's digits not 0
     const bool below_one = (_mm_cvtsi128_si32(h) & 0xff) == '0';
     if (fraction != 0 && below_one && __builtin_ctz(fraction) - 2 > 3) return nullptr;  // below 0.0001
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), h);

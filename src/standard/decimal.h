@@ -60,11 +60,14 @@ inline bool operator==(const decimal& a, const decimal& b) {
 void write_decimal(const decimal& a, std::string& out);
 
 // Appends half the length written as text (which parse_decimal accepts), as
-// write_decimal would write it; sooner for plain numbers.
+// write_decimal would write it; sooner for plain numbers (the text read as
+// write_plain_half reads it).
 void write_half(std::string_view text, std::string& out);
 // The same for a plain length of at most 60 characters whose half
 // write_decimal writes positionally, to out, which has room for 64 bytes:
-// returns where it ends. Null, with nothing written, for any other.
+// returns where it ends. Null, with nothing written, for any other. Where
+// the text is 15 bytes or shorter, 16 can be read from its start (a piece
+// of a tree's text, or a std::string's).
 char* write_plain_half(std::string_view text, char* out);
 // The sum of two plain lengths (an empty one is 0) and its half, written as
 // write_decimal would write them, in whole numbers where they are short and
