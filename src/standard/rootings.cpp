@@ -68,7 +68,7 @@ std::string_view rootings::support_of(node_ref n) const {
 
 std::size_t rootings::longest() const {
     constexpr std::size_t longest_length = 2 * max_exponent + 64;
-    return longest_beyond() + 2 * longest_length + 16;  // 16 of room past the end for put_text
+    return longest_beyond() + 2 * longest_length + 16;  // and 16 of room past the end for put_padded
 }
 
 std::size_t rootings::longest_beyond() const {

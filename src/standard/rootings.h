@@ -83,7 +83,7 @@ public:
     // Every rooting is to be written: for a small tree, the way beyond each
     // node is kept, so that a line is a few copies.
     void prepare_all();
-    // The most bytes a rooting takes.
+    // The most bytes a rooting takes, and 16 more that writing it may use.
     std::size_t longest() const;
     // Writes the tree rooted in the middle of the branch above n, with its
     // ";", to p, which has room for longest() bytes; returns its end.
