@@ -266,6 +266,12 @@ Out rootings::beyond(node_ref x, Out p) {
     return p;
 }
 
+// The way beyond x that prepare_all kept: empty for the root and a leaf.
+std::string_view rootings::kept_beyond(node_ref x) const {
+    const rooting_space::kept_span& k = space.kept_at[x];
+    return std::string_view(space.kept.data() + k.from, k.to - k.from);
+}
+
 void rootings::prepare_all() {
     // Worth it for small trees, whose lines are made of few bytes and many
     // pieces; a big tree's would take more memory than its lines are worth.
@@ -285,10 +291,9 @@ void rootings::prepare_all() {
         }
         const node_ref y = t.nodes[x].parent;
         const std::size_t from = space.kept.size();
-        const std::size_t beyond_y = y == 0 ? 0 : space.kept_at[y].to - space.kept_at[y].from;
         char* p = space.kept.room(longest_beyond());
         p = up(x, merged, p);
-        if (y != 0) p = put_padded(p, std::string_view(space.kept.data() + space.kept_at[y].from, beyond_y));
+        p = put_padded(p, kept_beyond(y));  // after the room is made: the text kept may have moved
         p = down_beyond(x, p);
         space.kept.wrote(p);
         space.kept_at.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(space.kept.size())});
@@ -322,8 +327,7 @@ template <class Out>
     p = up(chosen, second_length, p);
     if (above != root) {
         if (!space.kept_at.empty())
-            p = put_padded(p, std::string_view(space.kept.data() + space.kept_at[above].from,
-                                        space.kept_at[above].to - space.kept_at[above].from));
+            p = put_padded(p, kept_beyond(above));
         else
             p = beyond(above, p);
     }
@@ -347,8 +351,7 @@ char* rootings::write_plain(node_ref chosen, std::string_view first_length, std:
     p = put_length(p, first_length);
     *p++ = ',';
     p = open_children_but(above, chosen, true, p);
-    const rooting_space::kept_span& kept = space.kept_at[above];
-    p = put_padded(p, std::string_view(space.kept.data() + kept.from, kept.to - kept.from));
+    p = put_padded(p, kept_beyond(above));
     // The parent, its last child now, with the chosen branch's support or
     // its own name.
     *p++ = ')';

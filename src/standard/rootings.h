@@ -106,6 +106,7 @@ public:
 private:
     void start();
     std::size_t longest_beyond() const;
+    std::string_view kept_beyond(node_ref x) const;
     bool plain_colon(node_ref n) const;
     bool is_label(node_ref n, std::string_view label) const;
     // The writing, to a char* with room enough or to a line_cursor.
