@@ -5,7 +5,8 @@
 // brute force on small trees. A NEXUS file is read again with its leaves
 // named: each tree must stand where its rewritten text says, and root as
 // well. Malformed input must give an error, with its place, and nothing
-// else, the same either way.
+// else, the same either way. The file is written whole, on threads, as one
+// tree at a time writes it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -87,5 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (got == reader::failed) check_error(r.error(), size);
     if (nexus || (size >= 6 && input[0] == '#')) check_named(input, got, r.error());
+    // The whole file written on threads, batched as the size says: the same
+    // bytes and the same error as one tree at a time.
+    const std::string batched = testing::check_every_rooting(input, internal_labels::supports, size % 3 == 0, size, false);
+    require(batched.empty(), batched);
     return 0;
 }

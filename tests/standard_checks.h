@@ -9,13 +9,17 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "standard/batches.h"
 #include "standard/decimal.h"
+#include "standard/input.h"
 #include "standard/newick.h"
+#include "standard/nexus_write.h"
 #include "standard/rootings.h"
 
 namespace quorlen::standard::testing {
@@ -323,6 +327,106 @@ inline std::string check_rootings(const tree& t, internal_labels kind, bool with
         if (with_distances && !same_distances(distances(back, ids), read_distances)) return where + "other distances";
     }
     return "";
+}
+
+// What every rooting of every tree of input comes to, written one tree at a
+// time, the plain way: for NEXUS, the text before each tree, then each
+// rooting as a TREE command; the rest of the input; and how reading ended,
+// with the error's message.
+struct all_written {
+    std::string out;
+    reader::result got;
+    std::string error;
+    bool operator==(const all_written& o) const { return out == o.out && got == o.got && error == o.error; }
+};
+inline all_written one_by_one(std::string_view input, internal_labels kind, bool newick) {
+    all_written w;
+    tree_input in(input, newick);
+    tree t;
+    while ((w.got = in.next(t)) == reader::read) {
+        w.out += in.copied();
+        in.copied().clear();
+        rootings r(t, kind);
+        std::size_t k = 0;
+        for (node_ref n : r.chosen()) {
+            if (in.nexus()) {
+                std::string head(tree_head_room(in.command()), '\0');
+                head.resize(static_cast<std::size_t>(write_tree_head(in.command(), ++k, head.data()) - head.data()));
+                w.out += head;
+            }
+            r.write(n, w.out);
+            w.out += '\n';
+        }
+    }
+    w.out += in.copied();
+    if (w.got == reader::failed) w.error = in.error().message();
+    return w;
+}
+
+// The same by write_every_rooting as `how` says, through a line writer of
+// `block` bytes; from a file (whose reads may wait: the lines of the trees
+// read go out before each) or from memory; into a file, or into a stream
+// with no file (a write at a time).
+inline all_written every_rooting(std::string_view input, internal_labels kind, bool newick, batching how,
+                                 std::size_t block, bool from_file, bool to_file) {
+    all_written w;
+    std::FILE* in = nullptr;
+    std::unique_ptr<tree_input> from;
+    if (from_file) {
+        in = std::tmpfile();
+        std::fwrite(input.data(), 1, input.size(), in);
+        std::rewind(in);
+        from.reset(new tree_input(fileno(in), nullptr, newick));
+    } else {
+        from.reset(new tree_input(input, newick));
+    }
+    std::FILE* f;
+    if (to_file) {
+        f = std::tmpfile();
+    } else {
+        cookie_io_functions_t io{};
+        io.write = [](void* cookie, const char* bytes, std::size_t size) -> ssize_t {
+            static_cast<std::string*>(cookie)->append(bytes, size);
+            return static_cast<ssize_t>(size);
+        };
+        f = fopencookie(&w.out, "w", io);
+    }
+    {
+        line_writer out(f, block);
+        w.got = write_every_rooting(*from, out, kind, how);
+        if (w.got == reader::failed) w.error = from->error().message();
+    }
+    if (to_file) {
+        std::rewind(f);
+        char chunk[1 << 12];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) w.out.append(chunk, n);
+    }
+    std::fclose(f);
+    if (in) std::fclose(in);
+    return w;
+}
+
+// Empty when write_every_rooting writes input as one_by_one does, on 1 to 4
+// threads, with batches of every size and trees written as made; else how
+// it differs first. `seed` chooses among the ways.
+inline std::string check_every_rooting(std::string_view input, internal_labels kind, bool newick, std::size_t seed,
+                                       bool from_file) {
+    const all_written plain = one_by_one(input, kind, newick);
+    batching how;
+    how.threads = static_cast<unsigned>(1 + seed % 4);
+    how.bytes = seed % 3 == 0 ? 1 : 1 + seed * 97 % 20000;  // 1: a tree a batch
+    how.most = seed % 5 == 0 ? 0 : seed % 5 == 1 ? how.most : seed * 131 % 30000;  // 0: every tree written as made
+    // Blocks of a few bytes now and then, for a small input: a write each.
+    const bool tiny = seed % 6 == 2 && input.size() < 20000;
+    const std::size_t block = seed % 2 ? 1 << 18 : (tiny ? 1 : 4096) + seed % 300;
+    const all_written got = every_rooting(input, kind, newick, how, block, from_file, seed % 7 != 0);
+    if (got == plain) return "";
+    const std::string ways = std::to_string(how.threads) + " threads, batches of " + std::to_string(how.bytes) +
+                             " bytes, trees of " + std::to_string(how.most) + ", a block of " + std::to_string(block);
+    if (got.got != plain.got || got.error != plain.error) return ways + ": read otherwise: " + got.error;
+    std::size_t at = 0;
+    while (at < got.out.size() && at < plain.out.size() && got.out[at] == plain.out[at]) ++at;
+    return ways + ": written otherwise from byte " + std::to_string(at) + " of " + std::to_string(plain.out.size());
 }
 
 }  // namespace quorlen::standard::testing

@@ -24,5 +24,20 @@ TEST(StandardProperty, EveryRootingKeepsTheUnrootedTree) {
     }
 }
 
+// A file of random trees bigger than the reader's block, read from a file:
+// the reads come in the middle of batches, and the lines of the trees read
+// must be out before each.
+TEST(StandardProperty, ManyTreesWrittenAsOneByOne) {
+    std::mt19937 rng(20261209);
+    std::string file;
+    while (file.size() < 150000) {
+        const std::size_t leaves = std::uniform_int_distribution<std::size_t>(1, 60)(rng);
+        file += leaves == 1 ? "L0;\n" : testing::random_tree(leaves, rng) + "\n";
+    }
+    for (std::size_t seed = 0; seed < 8; ++seed)
+        for (internal_labels kind : {internal_labels::names, internal_labels::supports})
+            ASSERT_EQ(testing::check_every_rooting(file, kind, false, seed, true), "") << seed;
+}
+
 }  // namespace
 }  // namespace quorlen::standard

@@ -352,5 +352,38 @@ TEST(StandardRootings, NestingAMillionDeep) {
     EXPECT_EQ(back.nodes.size(), t.nodes.size());
 }
 
+// Files of many trees, on as many threads, batched every way: the same
+// bytes as one tree at a time, and the same error after the same lines.
+TEST(StandardWriting, EveryWayWritesTheSame) {
+    std::string big = "(";
+    for (int i = 0; i < 60; ++i) big += "(A" + std::to_string(i) + ":0.5,B" + std::to_string(i) + ":1.25)9:3,";
+    big += "C);";
+    struct row {
+        std::string input;
+        bool newick;
+    };
+    const std::vector<row> rows = {
+        // Small trees, a tree of one leaf and of none among big ones, lines
+        // longer than a block.
+        {"(A:1,B:2)9:1;\nA;\n" + big + "\n(A,(B,C)5);\n();\n" + big + big + "((A,B),(C,D))7;\n", false},
+        // A bad tree after good ones: their lines, then the error.
+        {"(A,(B,C)5);\n" + big + "((A,B)3,(C,D)4);\n(A,B;\n(C,D);\n", false},
+        {"(A,B);" + big + "(A,B", false},
+        // NEXUS: the text between the trees copied, each line a TREE
+        // command, or Newick with the leaves named.
+        {"#NEXUS\nbegin taxa;\nend;\nbegin trees;\ntranslate 1 Aa, 2 Bb, 3 Cc;\ntree one = [&U] ((1,2)8,3);\n[x]\n"
+         "tree * 'two t' = (1:1,(2:2,3:3)7:0.5);\nend;\nbegin trees;\ntree three = " + big + "\nend;\n[after]\n",
+         false},
+        {"#NEXUS\nbegin trees;\ntranslate 1 Aa, 2 Bb, 3 Cc;\ntree one = ((1,2)8,3);\ntree two = (1,(2,3)7);\nend;\n",
+         true},
+        {"#NEXUS\nbegin trees;\ntree one = ((A,B)8,C);\ntree two = (A,(B,C)7;\nend;\n", false},
+    };
+    for (const row& r : rows)
+        for (std::size_t seed = 0; seed < 30; ++seed)
+            for (bool from_file : {false, true})
+                ASSERT_EQ(testing::check_every_rooting(r.input, internal_labels::supports, r.newick, seed, from_file), "")
+                    << r.input;
+}
+
 }  // namespace
 }  // namespace quorlen::standard

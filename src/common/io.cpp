@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace quorlen {
 
 std::FILE* open_input(const char* path) {
@@ -83,6 +85,33 @@ bool line_writer::flush() {
 int fail(std::string_view message) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
     return failure;
+}
+
+bool line_writer::write_pieces(iovec* pieces, std::size_t n) {
+    if (!flush()) return false;
+    const int fd = fileno(out);
+    if (fd < 0) {
+        for (std::size_t i = 0; i < n && written; ++i)
+            written = put(std::string_view(static_cast<const char*>(pieces[i].iov_base), pieces[i].iov_len), out);
+        return written;
+    }
+    constexpr std::size_t most = 1024;  // IOV_MAX on Linux
+    while (n > 0) {
+        const ssize_t w = ::writev(fd, pieces, static_cast<int>(std::min(n, most)));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            if (w == 0) errno = EIO;
+            return written = false;
+        }
+        // Past what went out: whole pieces, then part of one.
+        auto done = static_cast<std::size_t>(w);
+        for (; n > 0 && done >= pieces->iov_len; --n) done -= pieces++->iov_len;
+        if (done > 0) {
+            pieces->iov_base = static_cast<char*>(pieces->iov_base) + done;
+            pieces->iov_len -= done;
+        }
+    }
+    return true;
 }
 
 int fail_output() { return fail(std::string("output not written: ") + std::strerror(errno)); }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/uio.h>
+
 #include "common/memory.h"
 
 namespace quorlen {
@@ -75,6 +77,10 @@ public:
     }
     // Adds text of whole lines, each ended by its line feed.
     void add_lines(std::string_view text);
+    // Writes the lines gathered so far, then n pieces of whole lines as
+    // they stand, not copied (the pieces' iov_base and iov_len may change).
+    // False iff any write has failed.
+    bool write_pieces(iovec* pieces, std::size_t n);
     // Writes every line gathered so far. False iff any write has failed.
     bool flush();
     bool ok() const { return written; }

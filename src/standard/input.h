@@ -20,6 +20,7 @@ public:
     // From bytes in memory.
     tree_input(std::string_view bytes, bool newick) : in(bytes), newick(newick) {}
     reader::result next(tree& t);
+    void call_before_reading(std::function<void()> f) { in.call_before_reading(std::move(f)); }
     const read_error& error() const { return in.error(); }
     bool input_failed() const { return in.input_failed(); }
     // Whether the trees are to be written as NEXUS: NEXUS in, and no

@@ -178,6 +178,8 @@ public:
     // most `piece` bytes at a time (a test's choice).
     explicit reader(std::string_view bytes, std::size_t piece = 1 << 14)
         : data(bytes.data()), filled(bytes.size()), at_end(true), piece(piece > 0 ? piece : 1) {}
+    // What is called before each read from now on.
+    void call_before_reading(std::function<void()> f) { before_reading = std::move(f); }
     enum result { read, end, failed };
     // Reads the next tree into t. `end` once only blanks remain; `failed`
     // with error() set on malformed input, on an input with no tree at all,

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "common/io.h"
+#include "standard/batches.h"
 #include "standard/input.h"
-#include "standard/newick.h"
-#include "standard/nexus_write.h"
 
 namespace quorlen {
 
@@ -13,36 +14,13 @@ int run_standard(const char* path, standard::internal_labels labels, bool newick
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
     line_writer out(stdout);
-    // A tree's lines are out before the input is read again.
-    standard::tree_input input(fileno(in), [&out] { out.flush(); }, newick);
-    standard::tree t;
-    standard::rooting_space space;
-    standard::reader::result got;
-    while ((got = input.next(t)) == standard::reader::read) {
-        out.add_lines(input.copied());
-        input.copied().clear();
-        standard::rootings r(t, labels, space);
-        r.prepare_all();
-        std::size_t k = 0;
-        const bool nexus = input.nexus(), whole = out.gathers(r.longest());
-        const std::size_t room = (nexus ? standard::tree_head_room(input.command()) : 0) + (whole ? r.longest() : 0);
-        for (standard::node_ref n : r.chosen()) {
-            char* p = out.room(room);
-            if (nexus) p = standard::write_tree_head(input.command(), ++k, p);
-            if (whole) {
-                out.end_line(r.write(n, p));  // the room is a rooting's, with some to spare
-            } else {
-                out.wrote(p);
-                out.wrote(r.write(n, out.cursor()).p);
-                out.end_line();
-            }
-            if (!out.ok()) break;  // the output's reader has gone: no use making more
-        }
-        if (!out.ok()) break;
-    }
-    // The rest of a NEXUS file, or what stood before a bad tree.
-    out.add_lines(input.copied());
-    out.flush();
+    standard::tree_input input(fileno(in), nullptr, newick);
+    standard::batching how = standard::machine_batching();
+    // A file's reads never wait for a writer: its trees' lines need not be
+    // out before each.
+    struct stat about;
+    how.before_reading = fstat(fileno(in), &about) != 0 || !S_ISREG(about.st_mode);
+    const standard::reader::result got = standard::write_every_rooting(input, out, labels, how);
     close_input(in);
     if (!out.ok()) return fail_output();
     if (got == standard::reader::failed)

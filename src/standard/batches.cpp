@@ -1,0 +1,236 @@
+#include "standard/batches.h"
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+#include <sched.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "standard/nexus_write.h"
+
+namespace quorlen::standard {
+
+batching machine_batching() {
+    batching how;
+    unsigned n = 0;
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) n = static_cast<unsigned>(CPU_COUNT(&set));
+    if (n == 0) n = std::thread::hardware_concurrency();
+    how.threads = std::clamp(n, 1u, 4u);
+    return how;
+}
+
+reader::result write_every_rooting(tree_input& input, line_writer& out, internal_labels labels, batching how) {
+    return batch_writer(input, out, labels, how).run();
+}
+
+batch_writer::batch_writer(tree_input& input, line_writer& out, internal_labels labels, batching how)
+    : input(input), out(out), labels(labels), how(how), rooms(std::max(how.threads, 1u)) {}
+
+reader::result batch_writer::run() {
+    if (how.before_reading) input.call_before_reading([this] { before_reading(); });
+    work(rooms[0]);
+    for (std::thread& h : helpers) h.join();
+    input.call_before_reading(nullptr);
+    if (thrown) std::rethrow_exception(thrown);
+    // The rest of a NEXUS file, or what stood before a bad tree.
+    out.add_lines(input.copied());
+    input.copied().clear();
+    out.flush();
+    return got;
+}
+
+void batch_writer::start_helpers() {
+    try {
+        for (std::size_t i = 1; i < rooms.size(); ++i) helpers.emplace_back([this, i] { work(rooms[i]); });
+    } catch (const std::system_error&) {
+        // Fewer threads: the batches are taken by those there are.
+    }
+}
+
+void batch_writer::work(thread_room& r) {
+    bool holding = false;  // the reading lock
+    auto release = [&] {
+        holding = false;
+        reading.store(false, std::memory_order_release);
+        signal();
+    };
+    try {
+        for (;;) {
+            while (reading.exchange(true, std::memory_order_acquire))
+                wait_until([this] { return !reading.load() || broken.load(); });
+            holding = true;
+            if (broken.load() || ended) return release();
+            r.turn = batches++;
+            reader_room = &r;
+            read_batch(r);
+            reader_room = nullptr;
+            // The other threads start once a first batch is read and the
+            // input goes on.
+            if (&r == &rooms[0] && !ended && helpers.empty()) start_helpers();
+            // A batch that ends in a big tree keeps the lock until the tree
+            // is written: one such tree is read at a time.
+            if (!r.big) release();
+
+            make_lines(r);
+            wait_until([&] { return turn.load() == r.turn || broken.load(); });
+            if (broken.load()) return holding ? release() : void();
+            if (out.ok()) write_lines(r);
+            if (r.big) {
+                std::unique_ptr<slot>& last = r.trees[r.count - 1];
+                if (out.ok()) write_big(r, *last);
+                // Its memory goes back: the next big tree may be another
+                // thread's.
+                if (last->t.text.size() + last->t.nodes.size() * sizeof(node) > std::size_t{1} << 24)
+                    last.reset(new slot);
+                release();
+            }
+            if (!out.ok()) output_failed.store(true);
+            r.count = r.written = 0;
+            r.big = false;
+            turn.store(r.turn + 1);
+            signal();
+        }
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> l(m);
+            if (!thrown) thrown = std::current_exception();
+        }
+        broken.store(true);
+        if (holding) release();
+        signal();
+    }
+}
+
+void batch_writer::read_batch(thread_room& r) {
+    std::size_t bytes = 0;
+    for (;;) {
+        if (output_failed.load()) {
+            ended = true;  // the output's reader has gone: no use reading more
+            return;
+        }
+        if (r.count == r.trees.size()) r.trees.emplace_back(new slot);
+        slot& s = *r.trees[r.count];
+        got = input.next(s.t);
+        if (got != reader::read) {
+            ended = true;
+            return;
+        }
+        s.nexus = input.nexus();
+        if (s.nexus) {
+            s.copied.swap(input.copied());
+            s.command = input.command();
+        }
+        ++r.count;
+        const std::size_t line = s.t.text.size() + 64 + (s.nexus ? tree_head_room(s.command) : 0);
+        const std::size_t tree_bytes = s.t.nodes.size() * line;
+        if (tree_bytes > how.most) {
+            r.big = true;
+            return;
+        }
+        bytes += tree_bytes;
+        if (bytes >= how.bytes) return;
+    }
+}
+
+void batch_writer::make_lines(thread_room& r) {
+    const std::size_t small = r.count - r.big;
+    for (std::size_t i = r.written; i < small; ++i) {
+        slot& s = *r.trees[i];
+        rootings roots(s.t, labels, r.space);
+        roots.prepare_all();
+        // A line, its line feed in the room a rooting has to spare.
+        const std::size_t room = (s.nexus ? tree_head_room(s.command) : 0) + roots.longest();
+        s.from = r.lines.size();
+        std::size_t k = 0;
+        for (node_ref n : roots.chosen()) {
+            char* p = r.lines.room(room);
+            if (s.nexus) p = write_tree_head(s.command, ++k, p);
+            p = roots.write(n, p);
+            *p++ = '\n';
+            r.lines.wrote(p);
+        }
+        s.to = r.lines.size();
+    }
+}
+
+void batch_writer::write_lines(thread_room& r) {
+    r.pieces.clear();
+    const std::size_t small = r.count - r.big;
+    for (std::size_t i = r.written; i < small; ++i) {
+        slot& s = *r.trees[i];
+        if (!s.copied.empty()) r.pieces.push_back({s.copied.data(), s.copied.size()});
+        if (s.to == s.from) continue;
+        char* lines = r.lines.data() + s.from;
+        // Trees one after the other are one piece.
+        iovec* last = r.pieces.empty() ? nullptr : &r.pieces.back();
+        if (last && static_cast<char*>(last->iov_base) + last->iov_len == lines)
+            last->iov_len += s.to - s.from;
+        else
+            r.pieces.push_back({lines, s.to - s.from});
+    }
+    if (!r.pieces.empty()) out.write_pieces(r.pieces.data(), r.pieces.size());
+    for (std::size_t i = r.written; i < small; ++i) r.trees[i]->copied.clear();
+    r.lines.clear();
+    r.written = small;
+}
+
+void batch_writer::write_big(thread_room& r, slot& s) {
+    out.add_lines(s.copied);
+    s.copied.clear();
+    rootings roots(s.t, labels, r.space);
+    roots.prepare_all();
+    std::size_t k = 0;
+    const bool whole = out.gathers(roots.longest());
+    const std::size_t room = (s.nexus ? tree_head_room(s.command) : 0) + (whole ? roots.longest() : 0);
+    for (node_ref n : roots.chosen()) {
+        char* p = out.room(room);
+        if (s.nexus) p = write_tree_head(s.command, ++k, p);
+        if (whole) {
+            out.end_line(roots.write(n, p));  // the room is a rooting's, with some to spare
+        } else {
+            out.wrote(p);
+            out.wrote(roots.write(n, out.cursor()).p);
+            out.end_line();
+        }
+        if (!out.ok()) return;  // the output's reader has gone: no use making more
+    }
+}
+
+// A read may wait for the input's writer: the trees read so far go out
+// first, those of the batches before this one and of this one.
+void batch_writer::before_reading() {
+    thread_room& r = *reader_room;
+    make_lines(r);
+    wait_until([&] { return turn.load() == r.turn || broken.load(); });
+    if (broken.load()) return;
+    if (out.ok()) write_lines(r);
+    if (!out.flush()) output_failed.store(true);
+}
+
+template <class Ready>
+void batch_writer::wait_until(Ready ready) {
+    for (int i = 0; i < 1 << 12; ++i) {
+        if (ready()) return;
+#ifdef __SSE2__
+        _mm_pause();
+#endif
+    }
+    std::unique_lock<std::mutex> l(m);
+    sleepers.fetch_add(1);
+    wake.wait(l, ready);
+    sleepers.fetch_sub(1);
+}
+
+void batch_writer::signal() {
+    // A thread about to sleep counts itself, then looks again: either it
+    // sees the change, or this sees it and wakes it.
+    if (sleepers.load() == 0) return;
+    std::lock_guard<std::mutex> l(m);
+    wake.notify_all();
+}
+
+}  // namespace quorlen::standard
