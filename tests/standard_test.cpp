@@ -2,11 +2,20 @@
 // the rootings of small trees.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
+#include "common/io.h"
 #include "standard/decimal.h"
 #include "standard/newick.h"
 #include "standard/rootings.h"
@@ -383,6 +392,50 @@ TEST(StandardWriting, EveryWayWritesTheSame) {
             for (bool from_file : {false, true})
                 ASSERT_EQ(testing::check_every_rooting(r.input, internal_labels::supports, r.newick, seed, from_file), "")
                     << r.input;
+}
+
+// Pieces written into a pipe whose reader is slow, the writes cut short by
+// a signal after some of their bytes: the rest follows, in order.
+TEST(StandardWriting, PiecesGoOutWholeThroughInterruptedWrites) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    struct sigaction quiet {}, was{};
+    quiet.sa_handler = [](int) {};  // no SA_RESTART: a write cut short says what it wrote
+    sigaction(SIGUSR1, &quiet, &was);
+    std::string text;
+    for (int i = 0; i < 10000; ++i) text += "(L" + std::to_string(i) + ",M);\n";
+    std::vector<iovec> pieces;
+    for (std::size_t at = 0, n = 1; at < text.size(); at += n, n = n * 7 % 5000 + 1)
+        pieces.push_back({text.data() + at, std::min(n, text.size() - at)});
+    std::string got;
+    std::thread reader([&] {
+        char chunk[1000];
+        for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) {
+            got.append(chunk, static_cast<std::size_t>(n));
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    const pthread_t writer = pthread_self();
+    std::atomic<bool> done{false};
+    std::thread signaller([&] {
+        while (!done.load()) {
+            pthread_kill(writer, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    std::FILE* f = fdopen(fds[1], "w");
+    {
+        line_writer out(f);
+        EXPECT_TRUE(out.write_pieces(pieces.data(), pieces.size()));
+    }
+    done.store(true);
+    signaller.join();
+    std::fclose(f);
+    reader.join();
+    close(fds[0]);
+    sigaction(SIGUSR1, &was, nullptr);
+    EXPECT_EQ(got, text);
 }
 
 }  // namespace

@@ -13,6 +13,14 @@
 
 namespace quorlen::standard {
 
+namespace {
+
+// The most trees in a batch: trees of one leaf make no lines, and each tree
+// keeps its memory (some kilobytes) for the next one read into it.
+constexpr std::size_t most_trees = 64;
+
+}  // namespace
+
 batching machine_batching() {
     batching how;
     unsigned n = 0;
@@ -79,16 +87,16 @@ void batch_writer::work(thread_room& r) {
             wait_until([&] { return turn.load() == r.turn || broken.load(); });
             if (broken.load()) return holding ? release() : void();
             if (out.ok()) write_lines(r);
+            if (r.big && out.ok()) write_big(r, *r.trees[r.count - 1]);
+            if (!out.ok()) output_failed.store(true);
             if (r.big) {
-                std::unique_ptr<slot>& last = r.trees[r.count - 1];
-                if (out.ok()) write_big(r, *last);
                 // Its memory goes back: the next big tree may be another
                 // thread's.
+                std::unique_ptr<slot>& last = r.trees[r.count - 1];
                 if (last->t.text.size() + last->t.nodes.size() * sizeof(node) > std::size_t{1} << 24)
                     last.reset(new slot);
                 release();
             }
-            if (!out.ok()) output_failed.store(true);
             r.count = r.written = 0;
             r.big = false;
             turn.store(r.turn + 1);
@@ -132,7 +140,7 @@ void batch_writer::read_batch(thread_room& r) {
             return;
         }
         bytes += tree_bytes;
-        if (bytes >= how.bytes) return;
+        if (bytes >= how.bytes || r.count == most_trees) return;
     }
 }
 
@@ -172,7 +180,16 @@ void batch_writer::write_lines(thread_room& r) {
         else
             r.pieces.push_back({lines, s.to - s.from});
     }
-    if (!r.pieces.empty()) out.write_pieces(r.pieces.data(), r.pieces.size());
+    std::size_t bytes = 0;
+    for (const iovec& piece : r.pieces) bytes += piece.iov_len;
+    if (bytes >= std::size_t{1} << 15) {
+        out.write_pieces(r.pieces.data(), r.pieces.size());
+    } else {
+        // A batch of few lines (trees of a leaf or two) is gathered with
+        // the next: a write each would cost more than the copy.
+        for (const iovec& piece : r.pieces)
+            out.add_lines(std::string_view(static_cast<const char*>(piece.iov_base), piece.iov_len));
+    }
     for (std::size_t i = r.written; i < small; ++i) r.trees[i]->copied.clear();
     r.lines.clear();
     r.written = small;

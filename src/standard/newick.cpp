@@ -290,9 +290,12 @@ reader::quick_stop reader::quick_nodes(tree& t) {
     // Each byte taken adds at most a byte of text, a node and a group: room
     // for them all first. The text stays within its longest, where the
     // general way says it is too long. The bytes taken are the text's next,
-    // as they stand: copied at the end in one piece.
+    // as they stand: copied at the end in one piece. A tree takes no more
+    // bytes at once than its text has so far, 256 at least: a small tree
+    // asks for little room (a batch holds many).
     const std::size_t size = t.text.size();
-    const std::size_t most = std::min({filled - at, piece, size < longest_text ? longest_text - size : 0});
+    const std::size_t most = std::min(
+        {filled - at, piece, std::max<std::size_t>(size, 256), size < longest_text ? longest_text - size : 0});
     char* const to = t.text.room(most);
     t.nodes.room(most + 1);
     const char* const from = data + at;
