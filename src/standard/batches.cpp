@@ -1,8 +1,15 @@
 #include "standard/batches.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <sched.h>
 #ifdef __SSE2__
@@ -18,6 +25,72 @@ namespace {
 // The most trees in a batch: trees of one leaf make no lines, and each tree
 // keeps its memory (some kilobytes) for the next one read into it.
 constexpr std::size_t most_trees = 64;
+
+class batch_writer {
+public:
+    batch_writer(tree_input& input, line_writer& out, internal_labels labels, batching how);
+    batch_writer(const batch_writer&) = delete;
+    batch_writer& operator=(const batch_writer&) = delete;
+    reader::result run();
+
+private:
+    struct slot {
+        tree t;
+        bool nexus = false;
+        std::string copied;  // with nexus: the text that stood before the tree
+        tree_command command;  // with nexus
+        std::size_t from = 0, to = 0;  // its lines: the thread's lines[from, to)
+    };
+    // What each thread works in, apart from the others' (each written
+    // often: a cache line shared would go back and forth).
+    struct alignas(64) thread_room {
+        rooting_space space;
+        std::vector<std::unique_ptr<slot>> trees;  // the batch: the first `count`, then spare
+        std::size_t count = 0;
+        std::size_t written = 0;  // trees[0, written) are out: a read waited for them
+        bool big = false;  // the batch's last tree is to be written as made
+        std::size_t turn = 0;  // the batch's place among the batches
+        byte_buffer lines;  // of trees[written, count)
+        std::vector<iovec> pieces;
+    };
+    void start_helpers();
+    void work(thread_room& r);
+    void read_batch(thread_room& r);
+    void make_lines(thread_room& r);
+    void write_lines(thread_room& r);
+    void write_big(thread_room& r, slot& s);
+    void before_reading();
+    void fail();
+
+    // Waiting for another thread: watching for a while (a batch takes
+    // microseconds, less than the system takes to wake a thread on some
+    // machines), then asleep.
+    template <class Ready>
+    void wait_until(Ready ready);
+    void signal();  // after what a thread may wait for has changed
+
+    tree_input& input;
+    line_writer& out;
+    const internal_labels labels;
+    const batching how;
+    std::vector<thread_room> rooms;  // each thread's: the calling thread's first
+    std::vector<std::thread> helpers;  // the other threads, working in rooms[1...]
+
+    // Under the reading lock (`reading`):
+    std::size_t batches = 0;  // begun
+    bool ended = false;  // no more batches: the input ended, or failed, or the output did
+    reader::result got = reader::read;
+    thread_room* reader_room = nullptr;  // the room of the batch being read
+
+    std::atomic<bool> reading{false};  // the reading lock, held
+    std::atomic<std::size_t> turn{0};  // the batch to be written next
+    std::atomic<bool> broken{false};  // a thread threw: `thrown`
+    std::atomic<bool> output_failed{false};  // out.ok() no more, as the other threads see it
+    std::atomic<unsigned> sleepers{0};  // threads asleep, or about to be: woken through m
+    std::mutex m;
+    std::condition_variable wake;
+    std::exception_ptr thrown;  // guarded by m
+};
 
 }  // namespace
 
