@@ -10,7 +10,6 @@
 #include <new>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 
 namespace quorlen {
 
@@ -38,8 +37,6 @@ public:
     ~pod_array() { give_memory(items, capacity * sizeof(T)); }
     pod_array(const pod_array&) = delete;
     pod_array& operator=(const pod_array&) = delete;
-    pod_array(pod_array&& o) noexcept
-        : items(std::exchange(o.items, nullptr)), capacity(std::exchange(o.capacity, 0)), used(std::exchange(o.used, 0)) {}
 
     // Room for n more values after the ones written, at least; the values
     // written stay, but where they are may change.
