@@ -9,15 +9,17 @@ namespace quorlen {
 
 namespace {
 
-// The size of a huge page, and the smallest block mapped apart.
+// The size of a huge page.
 constexpr std::size_t huge = std::size_t(2) << 20;
+// The smallest block mapped apart, in huge pages.
+constexpr std::size_t apart = std::size_t(256) << 10;
 
 std::size_t rounded(std::size_t bytes) { return (bytes + huge - 1) / huge * huge; }
 
 }  // namespace
 
 void* take_memory(std::size_t bytes) noexcept {
-    if (bytes < huge) return std::malloc(bytes ? bytes : 1);
+    if (bytes < apart) return std::malloc(bytes ? bytes : 1);
     const std::size_t size = rounded(bytes);
     if (size < bytes || size + huge < size) return nullptr;
     // Mapped with a huge page's room to spare, then trimmed to start on a
@@ -38,7 +40,7 @@ void* take_memory(std::size_t bytes) noexcept {
 
 void give_memory(void* p, std::size_t bytes) noexcept {
     if (!p) return;
-    if (bytes < huge) {
+    if (bytes < apart) {
         std::free(p);
         return;
     }
@@ -48,7 +50,7 @@ void give_memory(void* p, std::size_t bytes) noexcept {
 void* resize_memory(void* p, std::size_t old_bytes, std::size_t new_bytes, std::size_t kept) noexcept {
     if (!p) return take_memory(new_bytes);
 #ifdef MREMAP_MAYMOVE
-    if (old_bytes >= huge && new_bytes >= huge) {
+    if (old_bytes >= apart && new_bytes >= apart) {
         // The system moves the pages, not their bytes; the block keeps its
         // huge pages.
         void* moved = mremap(p, rounded(old_bytes), rounded(new_bytes), MREMAP_MAYMOVE);
