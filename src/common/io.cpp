@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorlen {
@@ -44,7 +46,33 @@ line_cursor line_writer::cursor() {
     return {p, p + block, this};
 }
 
+namespace {
+
+// A line of tens of megabytes goes out a block at a time, each made while
+// the reader empties the pipe: a pipe of 64 KiB (Linux's) is empty long
+// before the next block is made, and the reader waits. Where the output is
+// a pipe, it is given room for a few blocks (Linux's `F_SETPIPE_SZ`; where
+// the system refuses, it stays as it is).
+void widen_pipe(std::FILE* out, std::size_t bytes) {
+#ifdef F_SETPIPE_SZ
+    const int fd = fileno(out);
+    struct stat s;
+    if (fd < 0 || fstat(fd, &s) != 0 || !S_ISFIFO(s.st_mode)) return;
+    const int now = fcntl(fd, F_GETPIPE_SZ);
+    if (now >= 0 && static_cast<std::size_t>(now) < bytes) fcntl(fd, F_SETPIPE_SZ, static_cast<int>(bytes));
+#else
+    (void)out;
+    (void)bytes;
+#endif
+}
+
+}  // namespace
+
 line_cursor line_writer::spill(line_cursor at, std::string_view s) {
+    if (!spilled) {
+        spilled = true;
+        widen_pipe(out, std::min(4 * block, std::size_t{1} << 20));
+    }
     for (;;) {
         // What fits, then out with the block: part of a line.
         const std::size_t n = std::min(static_cast<std::size_t>(at.end - at.p), s.size());

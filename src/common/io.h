@@ -91,6 +91,7 @@ private:
     byte_buffer lines;  // whole lines, then the one being built
     std::size_t complete = 0;  // how much of lines is whole lines
     bool written = true;
+    bool spilled = false;  // a line has gone out in parts
 };
 
 inline line_cursor put(line_cursor at, std::string_view s) {
