@@ -1,8 +1,8 @@
 // Memory for the arrays of big trees. A tree of a million leaves takes a
 // hundred megabytes or more, and taking them from the system a 4 KB page at a
 // time costs more than reading the tree: blocks of 256 KB and more are mapped
-// on their own, in whole 2 MB huge pages where the system gives them (an
-// array that doubles its way up then leaves few small pages behind).
+// on their own, in whole 2 MB huge pages where the system gives them, so that
+// an array that grows by doubling passes through few small pages.
 #pragma once
 
 #include <cstddef>
