@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "root_oracle.h"
-#include "standard/input.h"
+#include "reading/input.h"
 #include "standard_checks.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "default/tree.h"
+#include "default_mode/tree.h"
 #include "tree_checks.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "standard/input.h"
+#include "reading/input.h"
 #include "standard_checks.h"
 
 namespace quorlen::standard {

@@ -19,11 +19,11 @@
 #include <utility>
 #include <vector>
 
-#include "standard/decimal.h"
-#include "standard/newick.h"
-#include "standard/rootings.h"
-#include "standard/roots/choose.h"
-#include "standard/roots/methods.h"
+#include "reading/decimal.h"
+#include "reading/newick.h"
+#include "rootings/rootings.h"
+#include "choosing/choose.h"
+#include "choosing/methods.h"
 #include "standard_checks.h"
 
 namespace quorlen::standard::testing {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "standard/roots/choose.h"
+#include "choosing/choose.h"
 #include "standard_checks.h"
 
 namespace quorlen::standard::roots {

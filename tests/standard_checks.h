@@ -15,12 +15,12 @@
 #include <tuple>
 #include <vector>
 
-#include "standard/batches.h"
-#include "standard/decimal.h"
-#include "standard/input.h"
-#include "standard/newick.h"
-#include "standard/nexus_write.h"
-#include "standard/rootings.h"
+#include "rootings/batches.h"
+#include "reading/decimal.h"
+#include "reading/input.h"
+#include "reading/newick.h"
+#include "rootings/nexus_write.h"
+#include "rootings/rootings.h"
 
 namespace quorlen::standard::testing {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "common/io.h"
-#include "standard/decimal.h"
-#include "standard/newick.h"
-#include "standard/rootings.h"
+#include "reading/decimal.h"
+#include "reading/newick.h"
+#include "rootings/rootings.h"
 #include "standard_checks.h"
 
 namespace quorlen::standard {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "default/tree.h"
+#include "default_mode/tree.h"
 
 namespace quorlen::testing {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "default/tree.h"
+#include "default_mode/tree.h"
 #include "tree_checks.h"
 
 namespace quorlen {

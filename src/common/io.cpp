@@ -1,3 +1,5 @@
+// Opening the input, writing whole lines in large pieces, and reporting an
+// error on one line.
 #include "common/io.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Blocks for big arrays: small ones from malloc, large ones mapped apart.
 #include "common/memory.h"
 
 #include <cstdint>

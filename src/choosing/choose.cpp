@@ -1,0 +1,140 @@
+// Choosing a root for one tree: the view, the method, and the line or the
+// table of scores that comes of it.
+#include "choosing/choose.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "choosing/methods.h"
+
+namespace quorlen::standard::roots {
+
+namespace {
+
+// The shortest decimal that reads back as the same double.
+decimal shortest(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    decimal d;
+    parse_decimal(std::string_view(text, static_cast<std::size_t>(end - text)), d);
+    return d;
+}
+
+std::string number_text(const decimal& d) {
+    std::string out;
+    write_decimal(d, out);
+    return out;
+}
+
+}  // namespace
+
+chooser::chooser(options o) : how(std::move(o)) {}
+
+std::string chooser::choose(const tree& t, const translation* names) {
+    table.clear();
+    branch = none;
+    x = decimal{};
+    middle = false;
+    lines.reset(new rootings(t, how.labels, space));
+    const unrooted u(t);
+    found f;
+    std::vector<branch_score> every;
+    std::vector<branch_score>* wanted = how.scores ? &every : nullptr;
+    std::string error;
+    switch (how.how) {
+    case method::outgroup: error = by_outgroup(u, how.outgroups, names, f); break;
+    case method::midpoint: error = by_midpoint(u, f); break;
+    case method::minvar: error = by_minvar(u, f, wanted); break;
+    case method::mad: error = by_mad(u, f, wanted); break;
+    }
+    if (!error.empty()) return error;
+    if (f.branch == none) return "";  // a tree of one node has no branch
+    branch = u.chosen(f.branch);
+    const bool flipped = u.flipped(f.branch);
+    const std::string_view written = length_of(branch);
+    parse_decimal(written, e);  // empty: 0
+    switch (f.kind) {
+    case found::middle:
+        middle = true;
+        x = half(e);
+        break;
+    case found::exact:
+        x = flipped ? subtract(e, f.exact_x) : f.exact_x;
+        break;
+    case found::real: {
+        // A point at an end is that end, exactly; the end as the method saw
+        // it, in doubles.
+        const double length = u.length(f.branch);
+        const bool low = f.real_x == 0, high = f.real_x == length;
+        if (low || high) {
+            x = low != flipped ? decimal{} : e;
+        } else {
+            x = shortest(flipped ? length - f.real_x : f.real_x);
+        }
+        // A point that rounding put past an end of the branch as read is
+        // that end.
+        const bool negative = e.negative;
+        const decimal& least = negative ? e : decimal{};
+        const decimal& most = negative ? decimal{} : e;
+        if (subtract(x, least).negative) x = least;
+        if (subtract(most, x).negative) x = most;
+        break;
+    }
+    }
+    if (!every.empty()) {
+        // Leaves below each view node.
+        std::vector<std::uint32_t> below(u.size(), 0);
+        for (std::uint32_t v = u.size(); v-- > 1;) {
+            below[v] += u.extent[v] == 1;
+            below[u.parent(v)] += below[v];
+        }
+        for (node_ref n : lines->chosen()) {
+            const std::uint32_t v = u.branch_of(n);
+            scored_branch row;
+            row.chosen = n;
+            row.leaves = u.flipped(v) ? u.leaves() - below[v] : below[v];
+            row.length = length_value(length_of(n));
+            // From the chosen node's end, within the branch as read.
+            const double at = every[v].position, from_lower = u.length(v);
+            row.position = !u.flipped(v) ? at : at == 0 ? row.length : at == from_lower ? 0 : from_lower - at;
+            row.position = std::clamp(row.position, std::min(0.0, row.length), std::max(0.0, row.length));
+            row.score = every[v].score;
+            table.push_back(row);
+        }
+    }
+    return "";
+}
+
+std::string_view chooser::length_of(node_ref n) const {
+    return lines->branch_length(n);
+}
+
+std::size_t chooser::longest() const {
+    return lines ? lines->longest() : 0;
+}
+
+char* chooser::write(const tree& t, char* p) {
+    if (branch == none) {
+        if (!t.text.empty()) std::memcpy(p, t.text.data(), t.text.size());
+        p += t.text.size();
+        *p++ = ';';
+        return p;
+    }
+    if (middle) return lines->write(branch, p);
+    // A point at an end: 0, and the length as read.
+    const std::string_view length = lines->branch_length(branch);
+    if (length.empty()) return lines->write(branch, length, length, p);
+    if (x.digits.empty()) return lines->write(branch, "0", length, p);
+    if (x == e) return lines->write(branch, length, "0", p);
+    return lines->write(branch, number_text(x), number_text(subtract(e, x)), p);
+}
+
+void chooser::write(const tree& t, std::string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + longest() + t.text.size() + 2);
+    char* end = write(t, &out[at]);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+}  // namespace quorlen::standard::roots

@@ -1,0 +1,75 @@
+// Choosing where a tree's root belongs: by outgroup, at the midpoint, by
+// minimal variance or by minimal ancestor deviation. Each method picks a
+// point on one branch of the unrooted tree (a branch as the standard mode's
+// rootings number them), and the tree is written rooted at that point.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reading/decimal.h"
+#include "reading/newick.h"
+#include "reading/nexus.h"
+#include "rootings/rootings.h"
+
+namespace quorlen::standard::roots {
+
+enum class method { outgroup, midpoint, minvar, mad };
+
+struct options {
+    method how = method::midpoint;
+    internal_labels labels = internal_labels::names;
+    // For outgroup: ranked lists of leaf names; for each tree, the first
+    // list with at least one of its names among the tree's leaves.
+    std::vector<std::vector<std::string>> outgroups;
+    // Every branch's best point and score too (minvar and mad).
+    bool scores = false;
+};
+
+// One branch of the unrooted tree, its best point and the method's value
+// there.
+struct scored_branch {
+    node_ref chosen = none;   // the node rootings::chosen() lists for it
+    std::size_t leaves = 0;   // leaves on the chosen node's side
+    double length = 0;        // the branch's length, a missing one 0
+    double position = 0;      // the best point, from the chosen node's end
+    double score = 0;         // the method's value there
+};
+
+class chooser {
+public:
+    explicit chooser(options how);
+    // Chooses the root of t. Empty, or what is wrong with the tree (an error
+    // for that tree, without its number). Where names is given, the leaves
+    // bear its keys, and outgroups name them by the names the keys stand for.
+    std::string choose(const tree& t, const translation* names = nullptr);
+    // After a choice: the branch, and the point on it, measured from the
+    // chosen node's end, exactly as written.
+    node_ref chosen() const { return branch; }
+    const decimal& position() const { return x; }
+    // With options::scores, for minvar and mad: every branch, in the order
+    // of rootings::chosen().
+    const std::vector<scored_branch>& scores() const { return table; }
+    // The length of n's branch as the standard mode writes it, without its
+    // ":": as read, or a two-child root's merged branch; empty if none.
+    std::string_view length_of(node_ref n) const;
+    // Appends t rooted at the chosen point, with its ";": the standard
+    // mode's rooting of that branch, with x and e - x for the root's two
+    // children (x = e/2: exactly the standard mode's line).
+    void write(const tree& t, std::string& out);
+    // The same, to p, which has room for longest() bytes; returns its end.
+    std::size_t longest() const;
+    char* write(const tree& t, char* p);
+
+private:
+    options how;
+    rooting_space space;  // kept from one tree to the next
+    std::unique_ptr<rootings> lines;  // of the tree last chosen on, in space
+    node_ref branch = none;
+    decimal x, e;  // the point, and the branch's length, exactly
+    bool middle = false;  // exactly the standard mode's line
+    std::vector<scored_branch> table;
+};
+
+}  // namespace quorlen::standard::roots

@@ -1,0 +1,93 @@
+// The root-choosing job over a whole input: each tree read, rooted and
+// written in turn, NEXUS around the lines where the input was NEXUS.
+#include "choosing/run.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/io.h"
+#include "reading/input.h"
+#include "reading/newick.h"
+#include "rootings/nexus_write.h"
+
+namespace quorlen {
+
+namespace {
+
+char* put_number(char* p, std::size_t n) { return std::to_chars(p, p + 24, n).ptr; }
+char* put_number(char* p, double d) { return std::to_chars(p, p + 32, d).ptr; }
+
+// One row of the table for each branch of tree number `number`.
+void write_scores(const standard::tree& t, std::size_t number, const standard::roots::chooser& c, line_writer& out) {
+    std::size_t branch = 0;
+    for (const standard::roots::scored_branch& row : c.scores()) {
+        const std::string_view label = t.label(row.chosen), length = c.length_of(row.chosen);
+        char* p = out.room(label.size() + length.size() + 3 * 24 + 2 * 32 + 8);
+        p = put_number(p, number);
+        *p++ = '\t';
+        p = put_number(p, ++branch);
+        *p++ = '\t';
+        p = put(p, label);
+        *p++ = '\t';
+        p = put_number(p, row.leaves);
+        *p++ = '\t';
+        p = put(p, length);
+        *p++ = '\t';
+        p = put_number(p, row.position);
+        *p++ = '\t';
+        p = put_number(p, row.score);
+        *p++ = '\t';
+        *p++ = row.chosen == c.chosen() ? '1' : '0';
+        out.wrote(p);
+        out.end_line();
+    }
+}
+
+}  // namespace
+
+int run_roots(const char* path, const standard::roots::options& how, bool newick) {
+    std::FILE* in = open_input(path);
+    if (!in) return fail("file not opened");
+    line_writer out(stdout);
+    // A tree's lines are out before the input is read again.
+    standard::tree_input input(fileno(in), [&out] { out.flush(); }, newick || how.scores);
+    standard::tree t;
+    standard::roots::chooser chooser(how);
+    if (how.scores) {
+        out.wrote(put(out.room(64), "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest"));
+        out.end_line();
+    }
+    standard::reader::result got;
+    std::size_t trees = 0;
+    std::string error;
+    while ((got = input.next(t)) == standard::reader::read) {
+        ++trees;
+        out.add_lines(input.copied());
+        input.copied().clear();
+        error = chooser.choose(t, input.names());
+        if (!error.empty()) break;
+        if (how.scores) {
+            write_scores(t, trees, chooser, out);
+        } else {
+            const std::size_t room = chooser.longest() + t.text.size() + 2;
+            char* p = out.room(room + (input.nexus() ? standard::tree_head_room(input.command()) : 0));
+            if (input.nexus()) p = standard::write_tree_head(input.command(), 0, p);
+            out.wrote(chooser.write(t, p));
+            out.end_line();
+        }
+        if (!out.ok()) break;
+    }
+    // The rest of a NEXUS file, or what stood before a bad tree.
+    out.add_lines(input.copied());
+    out.flush();
+    close_input(in);
+    if (!out.ok()) return fail_output();
+    if (!error.empty()) return fail("tree " + std::to_string(trees) + ": " + error);
+    if (got == standard::reader::failed)
+        return fail(input.input_failed() ? "file not opened" : input.error().message());
+    return 0;
+}
+
+}  // namespace quorlen

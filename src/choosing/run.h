@@ -1,0 +1,14 @@
+// Choosing a root for every tree of the input: one line a tree, or with
+// scores, a table of every branch.
+#pragma once
+
+#include "choosing/choose.h"
+
+namespace quorlen {
+
+// Runs the chooser on every tree of the input at path ("-": standard input);
+// returns the exit status. NEXUS input is written as NEXUS, or with `newick`
+// as Newick, its leaves named.
+int run_roots(const char* path, const standard::roots::options& how, bool newick);
+
+}  // namespace quorlen

@@ -1,0 +1,75 @@
+// The unrooted view of a tree as read, and the leaf counts passed up and
+// down it.
+#include "choosing/unrooted.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace quorlen::standard::roots {
+
+unrooted::unrooted(const tree& in) : t(in) {
+    const std::size_t count = t.nodes.size();
+    const bool dissolved = t.two_children(0);
+    std::uint32_t m = static_cast<std::uint32_t>(count);
+    if (dissolved) {
+        offset = 1;
+        m -= 1;
+        merged = t.after(1) - 1;  // the root's second child, less the root
+    }
+    extent.assign(m, 1);
+    for (std::uint32_t v = m; v-- > 1;) extent[parent(v)] += extent[v];
+    top_is_leaf = m > 1 && extent[1] == m - 1;
+    for (std::uint32_t v = 0; v < m; ++v) leaf_count += is_leaf(v);
+}
+
+bool unrooted::before(std::uint32_t a, std::uint32_t b) const {
+    if (rank.empty()) {
+        rank.assign(size(), 0);
+        std::uint32_t i = 0;
+        for (node_ref n : t.post_order()) {
+            if (n == 0 || (merged != none && n == merged + offset)) continue;
+            rank[branch_of(n)] = i++;
+        }
+    }
+    return rank[a] < rank[b];
+}
+
+double unrooted::length(std::uint32_t v) const {
+    const double own = length_value(t.length(original(v)));
+    return v == merged ? own + length_value(t.length(offset)) : own;
+}
+
+std::vector<double> unrooted::lengths() const {
+    std::vector<double> out(size(), 0.0);
+    for (std::uint32_t v = 1; v < size(); ++v) out[v] = length(v);
+    return out;
+}
+
+double length_value(std::string_view text) {
+    // Most lengths are short plain decimals: digits, a point, digits. Below
+    // 2^53 with at most 22 digits after the point, one division of two
+    // exact doubles rounds them correctly.
+    static const double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (text.empty()) return 0.0;
+    std::uint64_t digits = 0;
+    std::size_t count = 0, after = 0;
+    bool point = false, plain = text.size() <= 20;
+    for (std::size_t i = 0; plain && i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            ++count;
+            after += point;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            plain = false;
+        }
+    }
+    if (plain && count > 0 && digits < (std::uint64_t(1) << 53) && after <= 22)
+        return static_cast<double>(digits) / tens[after];
+    return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+}  // namespace quorlen::standard::roots

@@ -1,0 +1,109 @@
+// The unrooted tree that every method measures, seen from one of its own
+// nodes, and the two passes the methods share: one up the tree and one back
+// down, summing up the leaves on each side of every branch.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "reading/newick.h"
+
+namespace quorlen::standard::roots {
+
+// The nodes of the unrooted tree in pre-order from its top, view node v
+// standing for the node v + offset as read. A root of two children is no
+// node of the unrooted tree: there the top is the root's first child, and
+// the root's second child hangs below it on the merged branch, as its last
+// child. Otherwise the top is the root as read. Every view node but the top
+// is the lower end of one branch, and every branch has one.
+class unrooted {
+public:
+    explicit unrooted(const tree& t);
+
+    const tree& t;
+    node_ref offset = 0;         // 1 iff the root as read is dissolved
+    std::uint32_t merged = none; // the view node below the merged branch; none without
+    // extent[v]: how many nodes v's subtree holds, v too; its subtree is
+    // the view nodes [v, v + extent[v]).
+    std::vector<std::uint32_t> extent;
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(extent.size()); }
+    node_ref original(std::uint32_t v) const { return v + offset; }
+    std::uint32_t parent(std::uint32_t v) const {
+        return v == merged ? 0 : t.nodes[v + offset].parent - offset;
+    }
+    // A leaf of the unrooted tree: a node with no child, or a top with one.
+    bool is_leaf(std::uint32_t v) const { return extent[v] == 1 || (v == 0 && top_is_leaf); }
+    std::uint32_t leaves() const { return leaf_count; }
+
+    // The branch's node in the standard mode's rootings, and whether a
+    // point on it is measured from the other end: the merged branch is its
+    // upper end's (the root's first child as read).
+    node_ref chosen(std::uint32_t v) const { return v == merged ? offset : v + offset; }
+    bool flipped(std::uint32_t v) const { return v == merged; }
+    // The branch whose rooting chooses n.
+    std::uint32_t branch_of(node_ref n) const {
+        return merged != none && n == offset ? merged : n - offset;
+    }
+    // Whether branch a comes before branch b among the standard mode's
+    // rootings (post-order as read).
+    bool before(std::uint32_t a, std::uint32_t b) const;
+
+    // The length of the branch above view node v, as a double (a missing
+    // length 0; the merged branch is the sum of its two); and of every one.
+    double length(std::uint32_t v) const;
+    std::vector<double> lengths() const;
+
+private:
+    bool top_is_leaf = false;
+    std::uint32_t leaf_count = 0;
+    mutable std::vector<std::uint32_t> rank;  // made when first wanted
+};
+
+// A length as read, as the nearest double.
+double length_value(std::string_view text);
+
+// For every branch v, a summary S of the leaves on each side: `below`, of
+// v's side seen from v, and `above`, of the other side seen from v's parent
+// end, handed to visit(v, below, above) once for each branch, parents'
+// branches before their children's. Ops gives a leaf seen from itself,
+// leaf(v); none(); join(a, b) of two disjoint sets; and away(a, v), a seen
+// from the far end of the branch above v. One pass up and one back down,
+// with no recursion; memory is one S a node.
+template <class S, class Ops, class Visit>
+void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
+    const std::uint32_t m = u.size();
+    std::vector<S> slot(m, ops.none());
+    for (std::uint32_t v = 1; v < m; ++v)
+        if (u.extent[v] == 1) slot[v] = ops.leaf(v);
+    // Up: children come after their parents in pre-order.
+    for (std::uint32_t v = m; v-- > 1;) {
+        const std::uint32_t p = u.parent(v);
+        slot[p] = ops.join(slot[p], ops.away(slot[v], v));
+    }
+    // Down: slot[v] is below(v) until v's branch is visited, then above(v).
+    std::vector<S> seen, after;
+    std::vector<std::uint32_t> kids;
+    for (std::uint32_t p = 0; p < m; ++p) {
+        if (u.extent[p] == 1) continue;
+        kids.clear();
+        seen.clear();
+        for (std::uint32_t c = p + 1; c < p + u.extent[p]; c += u.extent[c]) {
+            kids.push_back(c);
+            seen.push_back(ops.away(slot[c], c));
+        }
+        after.assign(kids.size() + 1, ops.none());
+        for (std::size_t i = kids.size(); i-- > 0;) after[i] = ops.join(seen[i], after[i + 1]);
+        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0) : ops.none()) : ops.away(slot[p], p);
+        for (std::size_t i = 0; i < kids.size(); ++i) {
+            const std::uint32_t c = kids[i];
+            S other = ops.join(outside, after[i + 1]);
+            visit(c, slot[c], other);
+            outside = ops.join(outside, seen[i]);
+            slot[c] = other;
+        }
+    }
+}
+
+}  // namespace quorlen::standard::roots
