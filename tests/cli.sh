@@ -143,11 +143,9 @@ fifo)
     expect 0 "$work/want" "" -- "$work/pipe"
     kill $! 2>/dev/null ;;
 std_options)
-    # Options of both modes; anything else gives the usage text.
+    # Options of both modes; a command line of files alone that is wrong
+    # gives the usage text (wrong ones with options: usage_errors).
     printf '%s' "$usage" >"$work/usage"
-    for args in "--standard" "--support" "--bogus $src/examples/sample.nwk" "-x" "--standard a b" "--help-me"; do
-        expect 255 "$work/usage" "" -- $args
-    done
     "$prog" --help >"$work/out"; status=$?
     [ "$status" = 0 ] && head -n 1 "$work/out" | grep -q '^Usage: quorlen' && grep -q -- '--support' "$work/out" ||
         { echo "--help: status $status"; failed=1; }
@@ -309,16 +307,52 @@ nexus_memory)
     done
     small=$(tail -n 1 "$work/kb.10000") big=$(tail -n 1 "$work/kb.1000000")
     [ "$big" -le $((small + 1024)) ] || { echo "peak $small KB for 10,000 trees, $big KB for 1,000,000"; failed=1; } ;;
+usage_errors)
+    # A wrong command line with an option: what is wrong, on one line, then
+    # where to look; nothing on standard output. T stands for a tree file.
+    text '(A:1,(B,C)X:2);'
+    try="Try 'quorlen --help' for more information."
+    while IFS='|' read -r args message; do
+        # shellcheck disable=SC2086
+        expect 255 $none "quorlen: ${message//\'T\'/\'$work/t.nwk\'}
+$try" -- ${args//T/$work/t.nwk}
+    done <<'TABLE'
+--standard|no tree file given
+--support|no tree file given
+--standard T T|more than one tree file given ('T', 'T')
+--bogus T|unknown option '--bogus'
+--midpont T|unknown option '--midpont'
+--help-me|unknown option '--help-me'
+-x T|unknown option '-x'
+--sup T|unknown option '--sup'
+--midpoint=yes T|--midpoint takes no value
+T --outgroup|--outgroup needs a comma-separated list of leaf names
+--outgroup= T|--outgroup needs a comma-separated list of leaf names
+--outgroup A,,B T|--outgroup needs a comma-separated list of leaf names
+--outgroup , T|--outgroup needs a comma-separated list of leaf names
+--outgroup T|no tree file given
+--midpoint --minvar T|--midpoint and --minvar cannot be combined
+--mad --midpoint T|--mad and --midpoint cannot be combined
+--outgroup A --outgroup B --mad T|--outgroup and --mad cannot be combined
+--minvar --outgroup A T|--minvar and --outgroup cannot be combined
+--mad --mad T|--mad is given twice
+--scores T|--scores goes with --minvar or --mad
+--scores --midpoint T|--scores goes with --minvar or --mad
+--outgroup A --scores T|--scores goes with --minvar or --mad
+TABLE
+    expect 255 $none "quorlen: --outgroup needs a comma-separated list of leaf names
+$try" -- --outgroup "" "$work/t.nwk"
+    # The first of --help and --version counts, whatever else is wrong.
+    "$prog" --bogus --mad --midpoint --help >"$work/out" && head -n 1 "$work/out" | grep -q '^Usage: quorlen' ||
+        { echo "--help after wrong options"; failed=1; }
+    lines 'quorlen 0.2.0\n'
+    expect 0 "$work/want" "" -- --scores --version --help
+    # "--outgroup=A" is "--outgroup A".
+    lines '(A:1.5,(B,C)X:1.5);\n'
+    expect 0 "$work/want" "" -- --outgroup=A "$work/t.nwk" ;;
 roots_options)
-    # The root-choosing options and their wrong combinations.
-    printf '%s' "$usage" >"$work/usage"
+    # The root-choosing options (their wrong combinations: usage_errors).
     text '((A:1,B:2)X:3,(C:4,D:5)Y:6)R;\n'
-    for args in "--midpoint --minvar" "--scores" "--scores --midpoint" "--outgroup A --mad" "--minvar --outgroup A" \
-        "--outgroup" "--outgroup A,,B" "--outgroup ," "--mad --mad" "--outgroup A --scores"; do
-        expect 255 "$work/usage" "" -- $args "$work/t.nwk"
-    done
-    expect 255 "$work/usage" "" -- --outgroup "" "$work/t.nwk"
-    expect 255 "$work/usage" "" -- "$work/t.nwk" --outgroup
     "$prog" --help >"$work/out"
     for o in --outgroup --midpoint --minvar --mad --scores; do
         grep -q -- "$o" "$work/out" || { echo "--help lacks $o"; failed=1; }

@@ -1,19 +1,19 @@
 // quorlen: prints a tree re-rooted above each of its nodes. The command line:
 // the options, the input, and which mode reads it.
 #include <cstdio>
-#include <cstring>
 #include <new>
-#include <string>
-#include <vector>
 
+#include "choosing/run.h"
+#include "cli/options.h"
 #include "common/io.h"
 #include "default_mode/run.h"
-#include "choosing/run.h"
 #include "rootings/run.h"
 
 #ifndef QUORLEN_VERSION
 #define QUORLEN_VERSION "unknown"
 #endif
+
+namespace quorlen {
 
 namespace {
 
@@ -62,97 +62,37 @@ constexpr const char help[] =
     "Exit status: 0 when every tree was read and written, 255 otherwise.\n"
     "See quorlen(1).\n";
 
-enum class mode { default_mode, standard, support };
-
-// A comma-separated list of names; false if it or any name is empty.
-bool names(const char* list, std::vector<std::string>& out) {
-    out.clear();
-    const std::string text(list);
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', from);
-        out.push_back(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-        if (out.back().empty()) return false;
-        if (comma == std::string::npos) return true;
-        from = comma + 1;
-    }
-}
-
 int run(int argc, char** argv) {
-    namespace roots = quorlen::standard::roots;
-    mode chosen = mode::default_mode;
-    const char* path = nullptr;
-    bool options = true, wrong = false, scores = false, newick = false;
-    int methods = 0;  // how many root-choosing options, an outgroup list counted once
-    roots::options how;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options && arg[0] == '-' && arg[1] != '\0') {
-            if (std::strcmp(arg, "--") == 0) {
-                options = false;
-            } else if (std::strcmp(arg, "--help") == 0) {
-                return quorlen::put(help, stdout) ? 0 : quorlen::fail_output();
-            } else if (std::strcmp(arg, "--version") == 0) {
-                return quorlen::put("quorlen " QUORLEN_VERSION "\n", stdout) ? 0 : quorlen::fail_output();
-            } else if (std::strcmp(arg, "--standard") == 0) {
-                if (chosen == mode::default_mode) chosen = mode::standard;
-            } else if (std::strcmp(arg, "--support") == 0) {
-                chosen = mode::support;
-            } else if (std::strcmp(arg, "--newick") == 0) {
-                newick = true;
-                if (chosen == mode::default_mode) chosen = mode::standard;
-            } else if (std::strcmp(arg, "--outgroup") == 0) {
-                std::vector<std::string> list;
-                if (i + 1 == argc || !names(argv[++i], list)) wrong = true;
-                if (how.outgroups.empty()) methods += 1;
-                how.how = roots::method::outgroup;
-                how.outgroups.push_back(std::move(list));
-            } else if (std::strcmp(arg, "--midpoint") == 0) {
-                how.how = roots::method::midpoint;
-                ++methods;
-            } else if (std::strcmp(arg, "--minvar") == 0) {
-                how.how = roots::method::minvar;
-                ++methods;
-            } else if (std::strcmp(arg, "--mad") == 0) {
-                how.how = roots::method::mad;
-                ++methods;
-            } else if (std::strcmp(arg, "--scores") == 0) {
-                scores = true;
-            } else {
-                wrong = true;
-            }
-        } else if (path) {
-            wrong = true;
-        } else {
-            path = arg;
-        }
-    }
-    if (methods > 1 || (scores && (methods == 0 || (how.how != roots::method::minvar && how.how != roots::method::mad))))
-        wrong = true;
-    if (wrong || !path) {
+    const cli::parsed p = cli::parse(argc, argv);
+    switch (p.what) {
+    case cli::parsed::help: return put(help, stdout) ? 0 : fail_output();
+    case cli::parsed::version: return put("quorlen " QUORLEN_VERSION "\n", stdout) ? 0 : fail_output();
+    case cli::parsed::usage:
         std::fputs(usage, stdout);
         std::fflush(stdout);
-        return quorlen::failure;
+        return failure;
+    case cli::parsed::wrong:
+        std::fprintf(stderr, "quorlen: %s\nTry 'quorlen --help' for more information.\n", p.error.c_str());
+        return failure;
+    case cli::parsed::run: break;
     }
-    if (methods == 1) {
-        how.scores = scores;
-        how.labels = chosen == mode::support ? quorlen::standard::internal_labels::supports
-                                             : quorlen::standard::internal_labels::names;
-        return quorlen::run_roots(path, how, newick);
+    const cli::settings& s = p.got;
+    const char* path = s.files[0].c_str();
+    switch (s.chosen()) {
+    case cli::job::choosing: return run_roots(path, s.how, s.newick);
+    case cli::job::rootings: return run_standard(path, s.how.labels, s.newick);
+    case cli::job::default_mode: break;
     }
-    switch (chosen) {
-    case mode::standard: return quorlen::run_standard(path, quorlen::standard::internal_labels::names, newick);
-    case mode::support: return quorlen::run_standard(path, quorlen::standard::internal_labels::supports, newick);
-    case mode::default_mode: break;
-    }
-    return quorlen::run_default(path);
+    return run_default(path);
 }
 
 }  // namespace
 
+}  // namespace quorlen
+
 int main(int argc, char** argv) {
     try {
-        return run(argc, argv);
+        return quorlen::run(argc, argv);
     } catch (const std::bad_alloc&) {
         return quorlen::fail("out of memory");
     }
