@@ -94,6 +94,8 @@ private:
     bool spilled = false;  // a line has gone out in parts
 };
 
+// Each piece is checked against the block as it is copied: a bound worked
+// out for each node on the way, to copy its pieces unchecked, cost more.
 inline line_cursor put(line_cursor at, std::string_view s) {
     if (s.size() > static_cast<std::size_t>(at.end - at.p)) return at.to->spill(at, s);
     at.p = put(at.p, s);
