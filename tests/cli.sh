@@ -349,9 +349,9 @@ T --outgroup|--outgroup needs a comma-separated list of leaf names
 --outgroup A --outgroup B --mad T|--outgroup and --mad cannot be combined
 --minvar --outgroup A T|--minvar and --outgroup cannot be combined
 --mad --mad T|--mad is given twice
---scores T|--scores goes with --minvar or --mad
---scores --midpoint T|--scores goes with --minvar or --mad
---outgroup A --scores T|--scores goes with --minvar or --mad
+--scores T|--scores goes with --minvar, --mad or --clock
+--scores --midpoint T|--scores goes with --minvar, --mad or --clock
+--outgroup A --scores T|--scores goes with --minvar, --mad or --clock
 TABLE
     expect 255 $none "quorlen: --outgroup needs a comma-separated list of leaf names
 $try" -- --outgroup "" "$work/t.nwk"

@@ -3,6 +3,7 @@
 #include "choosing/choose.h"
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <cstring>
 
@@ -47,6 +48,10 @@ std::string chooser::choose(const tree& t, const translation* names) {
     case method::midpoint: error = by_midpoint(u, f); break;
     case method::minvar: error = by_minvar(u, f, wanted); break;
     case method::mad: error = by_mad(u, f, wanted); break;
+    case method::clock:
+        dates_of(u, names);
+        error = by_clock(u, leaf_dates, how.r2, f, wanted, fitted);
+        break;
     }
     if (!error.empty()) return error;
     if (f.branch == none) return "";  // a tree of one node has no branch
@@ -100,10 +105,57 @@ std::string chooser::choose(const tree& t, const translation* names) {
             row.position = !u.flipped(v) ? at : at == 0 ? row.length : at == from_lower ? 0 : from_lower - at;
             row.position = std::clamp(row.position, std::min(0.0, row.length), std::max(0.0, row.length));
             row.score = every[v].score;
+            row.rate = every[v].rate;
+            row.root_date = every[v].root_date;
+            row.r2 = every[v].r2;
+            row.empty = every[v].empty;
             table.push_back(row);
         }
     }
     return "";
+}
+
+void chooser::dates_of(const unrooted& u, const translation* names) {
+    offset = u.offset;
+    leaf_dates.assign(u.size(), std::nan(""));
+    // A table is asked for a batch of names at a time.
+    constexpr std::size_t batch = 64;
+    std::string name[batch];
+    std::uint32_t at[batch];
+    double year[batch];
+    std::size_t n = 0;
+    auto look_up = [&] {
+        how.dates->find(name, n, year);
+        for (std::size_t i = 0; i < n; ++i) leaf_dates[at[i]] = year[i];
+        n = 0;
+    };
+    for (std::uint32_t v = 0; v < u.size(); ++v) {
+        if (!u.is_leaf(v)) continue;
+        leaf_name_of(u, v, names, name[n]);
+        if (!how.dates) {
+            if (date_in_name(name[n], year[0])) leaf_dates[v] = year[0];
+            continue;
+        }
+        at[n++] = v;
+        if (n == batch) look_up();
+    }
+    if (how.dates && n > 0) look_up();
+}
+
+void chooser::forget_clock() {
+    fitted.distance = std::vector<double>();
+    fitted.residual = std::vector<double>();
+    fitted.outlier = std::vector<char>();
+    leaf_dates = std::vector<double>();
+}
+
+std::size_t chooser::branch_number() const {
+    std::size_t n = 0;
+    for (node_ref c : lines->chosen()) {
+        ++n;
+        if (c == branch) break;
+    }
+    return n;
 }
 
 std::string_view chooser::length_of(node_ref n) const {

@@ -1,5 +1,6 @@
 // Choosing where a tree's root belongs: by outgroup, at the midpoint, by
-// minimal variance or by minimal ancestor deviation. Each method picks a
+// minimal variance, by minimal ancestor deviation or by the regression of
+// root-to-tip distance on sampling date. Each method picks a
 // point on one branch of the unrooted tree (a branch as the standard mode's
 // rootings number them), and the tree is written rooted at that point.
 #pragma once
@@ -8,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "choosing/methods.h"
+#include "reading/dates.h"
 #include "reading/decimal.h"
 #include "reading/newick.h"
 #include "reading/nexus.h"
@@ -15,7 +18,7 @@
 
 namespace quorlen::standard::roots {
 
-enum class method { outgroup, midpoint, minvar, mad };
+enum class method { outgroup, midpoint, minvar, mad, clock };
 
 struct options {
     method how = method::midpoint;
@@ -23,8 +26,13 @@ struct options {
     // For outgroup: ranked lists of leaf names; for each tree, the first
     // list with at least one of its names among the tree's leaves.
     std::vector<std::vector<std::string>> outgroups;
-    // Every branch's best point and score too (minvar and mad).
+    // Every branch's best point and score too (minvar, mad and clock).
     bool scores = false;
+    // For clock: the leaves' dates, from a table (which outlives the
+    // chooser) or else from their names; and whether the point of largest
+    // R^2 is wanted rather than of least residual.
+    const dates_table* dates = nullptr;
+    bool r2 = false;
 };
 
 // One branch of the unrooted tree, its best point and the method's value
@@ -35,6 +43,9 @@ struct scored_branch {
     double length = 0;        // the branch's length, a missing one 0
     double position = 0;      // the best point, from the chosen node's end
     double score = 0;         // the method's value there
+    // The clock's regression there; empty: no point of a positive rate.
+    double rate = 0, root_date = 0, r2 = 0;
+    bool empty = false;
 };
 
 class chooser {
@@ -51,6 +62,15 @@ public:
     // With options::scores, for minvar and mad: every branch, in the order
     // of rootings::chosen().
     const std::vector<scored_branch>& scores() const { return table; }
+    // After a clock's choice: the regression, and each leaf's date (NaN
+    // where none) by its place in the tree as read (view node + offset).
+    const clock_fit& clock() const { return fitted; }
+    // The chosen branch's number among the rootings, from 1.
+    std::size_t branch_number() const;
+    const std::vector<double>& dates() const { return leaf_dates; }
+    // Gives back the memory of the clock's leaves, once its reports are out.
+    void forget_clock();
+    node_ref view_offset() const { return offset; }
     // The length of n's branch as the standard mode writes it, without its
     // ":": as read, or a two-child root's merged branch; empty if none.
     std::string_view length_of(node_ref n) const;
@@ -63,6 +83,8 @@ public:
     char* write(const tree& t, char* p);
 
 private:
+    // The dates of the leaves of u, by view node.
+    void dates_of(const unrooted& u, const translation* names);
     options how;
     rooting_space space;  // kept from one tree to the next
     std::unique_ptr<rootings> lines;  // of the tree last chosen on, in space
@@ -70,6 +92,9 @@ private:
     decimal x, e;  // the point, and the branch's length, exactly
     bool middle = false;  // exactly the standard mode's line
     std::vector<scored_branch> table;
+    clock_fit fitted;
+    std::vector<double> leaf_dates;  // by view node
+    node_ref offset = 0;
 };
 
 }  // namespace quorlen::standard::roots

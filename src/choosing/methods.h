@@ -23,6 +23,21 @@ struct found {
 // A branch's best point, from its lower end, and the method's value there.
 struct branch_score {
     double position = 0, score = 0;
+    // The clock's: its regression at that point, and whether the branch has
+    // no point of a positive rate (then nothing else is).
+    double rate = 0, root_date = 0, r2 = 0;
+    bool empty = false;
+};
+
+// The root-to-tip regression at the clock's chosen point.
+struct clock_fit {
+    std::size_t dated = 0, outliers = 0;
+    bool weak = false;  // the best point had to be bounded away from a rate of 0
+    double rate = 0, root_date = 0, r2 = 0, rms = 0;
+    // By view node: the distance from the root; a dated leaf's residual,
+    // else NaN; 1 where a leaf is an outlier.
+    std::vector<double> distance, residual;
+    std::vector<char> outlier;
 };
 
 // The branch of least score among those offered, and its best point: the
@@ -56,6 +71,25 @@ private:
 // one without its quotes and with '' read as one quote.
 inline std::string leaf_name(std::string_view label) { return label_value(label); }
 
+// The name of leaf v of u, as outgroups and dates name it: with `names`,
+// the name its key stands for. A top of one child, a leaf of the unrooted
+// tree, has none.
+inline void leaf_name_of(const unrooted& u, std::uint32_t v, const translation* names, std::string& name) {
+    if (v == 0 && u.offset == 0 && u.extent[0] > 1) {
+        name.clear();
+        return;
+    }
+    const std::string_view label = u.t.label(u.original(v));
+    if (label.size() >= 2 && label.front() == '\'')
+        name = leaf_name(label);
+    else
+        name.assign(label.data(), label.size());  // in the room it has
+    if (names) {
+        const auto key = names->find(name);
+        if (key != names->end()) name = key->second.name;
+    }
+}
+
 // Each returns "" and the point, or what is wrong with the tree. Where
 // `every` is given, it is filled with each branch's best point and score,
 // by view node.
@@ -66,5 +100,9 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
 std::string by_midpoint(const unrooted& u, found& out);
 std::string by_minvar(const unrooted& u, found& out, std::vector<branch_score>* every);
 std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every);
+// Dates by view node, NaN where a leaf has none (and at inner nodes); r2:
+// the point of largest R^2 rather than of least residual.
+std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r2, found& out,
+                     std::vector<branch_score>* every, clock_fit& fit);
 
 }  // namespace quorlen::standard::roots

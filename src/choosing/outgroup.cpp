@@ -29,12 +29,7 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     std::string name;
     for (std::uint32_t v = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
-        name = leaf_name(u.t.label(u.original(v)));
-        if (keys) {
-            const auto key = keys->find(name);
-            if (key != keys->end()) name = key->second.name;
-        }
-        if (v == 0 && u.offset == 0 && u.extent[0] > 1) name.clear();  // a root of one child: no name
+        leaf_name_of(u, v, keys, name);
         const auto range = names.equal_range(name);
         for (auto it = range.first; it != range.second; ++it) {
             ++it->second.count;

@@ -19,12 +19,14 @@ namespace {
 char* put_number(char* p, std::size_t n) { return std::to_chars(p, p + 24, n).ptr; }
 char* put_number(char* p, double d) { return std::to_chars(p, p + 32, d).ptr; }
 
-// One row of the table for each branch of tree number `number`.
-void write_scores(const standard::tree& t, std::size_t number, const standard::roots::chooser& c, line_writer& out) {
+// One row of the table for each branch of tree number `number`; with the
+// clock's columns where `clock`.
+void write_scores(const standard::tree& t, std::size_t number, const standard::roots::chooser& c, bool clock,
+                  line_writer& out) {
     std::size_t branch = 0;
     for (const standard::roots::scored_branch& row : c.scores()) {
         const std::string_view label = t.label(row.chosen), length = c.length_of(row.chosen);
-        char* p = out.room(label.size() + length.size() + 3 * 24 + 2 * 32 + 8);
+        char* p = out.room(label.size() + length.size() + 3 * 24 + 5 * 32 + 12);
         p = put_number(p, number);
         *p++ = '\t';
         p = put_number(p, ++branch);
@@ -34,10 +36,11 @@ void write_scores(const standard::tree& t, std::size_t number, const standard::r
         p = put_number(p, row.leaves);
         *p++ = '\t';
         p = put(p, length);
-        *p++ = '\t';
-        p = put_number(p, row.position);
-        *p++ = '\t';
-        p = put_number(p, row.score);
+        const double values[] = {row.position, row.score, row.rate, row.root_date, row.r2};
+        for (std::size_t i = 0; i < (clock ? 5 : 2); ++i) {
+            *p++ = '\t';
+            if (!row.empty) p = put_number(p, values[i]);
+        }
         *p++ = '\t';
         *p++ = row.chosen == c.chosen() ? '1' : '0';
         out.wrote(p);
@@ -47,7 +50,21 @@ void write_scores(const standard::tree& t, std::size_t number, const standard::r
 
 }  // namespace
 
-int run_roots(const char* path, const standard::roots::options& how, bool newick) {
+int run_roots(const char* path, const standard::roots::options& given, bool newick, const std::string& dates,
+              const standard::roots::clock_files& files) {
+    standard::roots::options how = given;
+    const bool clock = how.how == standard::roots::method::clock;
+    standard::dates_table table;
+    standard::roots::clock_reports reports;
+    if (clock) {
+        if (!dates.empty()) {
+            const std::string error = table.load(dates);
+            if (!error.empty()) return fail(error);
+            how.dates = &table;
+        }
+        const std::string error = reports.open(files);
+        if (!error.empty()) return fail(error);
+    }
     std::FILE* in = open_input(path);
     if (!in) return fail("file not opened");
     line_writer out(stdout);
@@ -56,20 +73,27 @@ int run_roots(const char* path, const standard::roots::options& how, bool newick
     standard::tree t;
     standard::roots::chooser chooser(how);
     if (how.scores) {
-        out.wrote(put(out.room(64), "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest"));
+        out.wrote(put(out.room(80), clock ? "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\trate\troot_date\tr2\tbest"
+                                          : "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest"));
         out.end_line();
     }
     standard::reader::result got;
     std::size_t trees = 0;
-    std::string error;
+    std::string error, report_error;  // the tree's; a report's file's
     while ((got = input.next(t)) == standard::reader::read) {
         ++trees;
         out.add_lines(input.copied());
         input.copied().clear();
         error = chooser.choose(t, input.names());
         if (!error.empty()) break;
+        // The clock's reports first: their memory is given back before the
+        // line is made.
+        if (clock) {
+            if (!(report_error = reports.add(trees, t, chooser, input.names())).empty()) break;
+            chooser.forget_clock();
+        }
         if (how.scores) {
-            write_scores(t, trees, chooser, out);
+            write_scores(t, trees, chooser, clock, out);
         } else {
             const std::size_t room = chooser.longest() + t.text.size() + 2;
             char* p = out.room(room + (input.nexus() ? standard::tree_head_room(input.command()) : 0));
@@ -79,11 +103,13 @@ int run_roots(const char* path, const standard::roots::options& how, bool newick
         }
         if (!out.ok()) break;
     }
+    if (clock && report_error.empty()) report_error = reports.close();
     // The rest of a NEXUS file, or what stood before a bad tree.
     out.add_lines(input.copied());
     out.flush();
     close_input(in);
     if (!out.ok()) return fail_output();
+    if (!report_error.empty()) return fail(report_error);
     if (!error.empty()) return fail("tree " + std::to_string(trees) + ": " + error);
     if (got == standard::reader::failed)
         return fail(input.input_failed() ? "file not opened" : input.error().message());

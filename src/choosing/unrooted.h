@@ -70,19 +70,25 @@ double length_value(std::string_view text);
 // branches before their children's. Ops gives a leaf seen from itself,
 // leaf(v); none(); join(a, b) of two disjoint sets; and away(a, v), a seen
 // from the far end of the branch above v. One pass up and one back down,
-// with no recursion; memory is one S a node.
+// with no recursion; memory is one S an inner node (a leaf's is leaf(v),
+// made again where it is wanted) and an index a node.
 template <class S, class Ops, class Visit>
 void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
     const std::uint32_t m = u.size();
-    std::vector<S> slot(m, ops.none());
-    for (std::uint32_t v = 1; v < m; ++v)
-        if (u.extent[v] == 1) slot[v] = ops.leaf(v);
+    // at[v]: v's slot, for a node with children.
+    std::vector<std::uint32_t> at(m, none);
+    std::uint32_t inner = 0;
+    for (std::uint32_t v = 0; v < m; ++v)
+        if (u.extent[v] > 1) at[v] = inner++;
+    std::vector<S> slot(inner, ops.none());
+    auto below = [&](std::uint32_t v) { return at[v] == none ? ops.leaf(v) : slot[at[v]]; };
     // Up: children come after their parents in pre-order.
     for (std::uint32_t v = m; v-- > 1;) {
-        const std::uint32_t p = u.parent(v);
-        slot[p] = ops.join(slot[p], ops.away(slot[v], v));
+        S& p = slot[at[u.parent(v)]];
+        p = ops.join(p, ops.away(below(v), v));
     }
-    // Down: slot[v] is below(v) until v's branch is visited, then above(v).
+    // Down: slot[at[v]] is below(v) until v's branch is visited, then
+    // above(v).
     std::vector<S> seen, after;
     std::vector<std::uint32_t> kids;
     for (std::uint32_t p = 0; p < m; ++p) {
@@ -91,17 +97,17 @@ void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
         seen.clear();
         for (std::uint32_t c = p + 1; c < p + u.extent[p]; c += u.extent[c]) {
             kids.push_back(c);
-            seen.push_back(ops.away(slot[c], c));
+            seen.push_back(ops.away(below(c), c));
         }
         after.assign(kids.size() + 1, ops.none());
         for (std::size_t i = kids.size(); i-- > 0;) after[i] = ops.join(seen[i], after[i + 1]);
-        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0) : ops.none()) : ops.away(slot[p], p);
+        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0) : ops.none()) : ops.away(slot[at[p]], p);
         for (std::size_t i = 0; i < kids.size(); ++i) {
             const std::uint32_t c = kids[i];
             S other = ops.join(outside, after[i + 1]);
-            visit(c, slot[c], other);
+            visit(c, below(c), other);
             outside = ops.join(outside, seen[i]);
-            slot[c] = other;
+            if (at[c] != none) slot[at[c]] = std::move(other);
         }
     }
 }

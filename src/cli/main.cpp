@@ -25,6 +25,8 @@ constexpr const char help[] =
     "Usage: quorlen [--standard | --support] [--newick] FILE\n"
     "       quorlen [--support] [--newick] --outgroup TAXA [--outgroup TAXA ...] FILE\n"
     "       quorlen [--support] [--newick] --midpoint | --minvar [--scores] | --mad [--scores] FILE\n"
+    "       quorlen [--support] [--newick] --clock[=r2] --dates DATES | --dates-from-names\n"
+    "               [--scores] [--tips FILE] [--summary FILE] [--plot FILE] FILE\n"
     "Print a phylogenetic tree re-rooted on each of its branches, or rooted\n"
     "where a method places its root.\n"
     "\n"
@@ -53,8 +55,22 @@ constexpr const char help[] =
     "              vary least\n"
     "  --mad       one line a tree, rooted where the ancestor deviation of\n"
     "              leaf pairs is least\n"
-    "  --scores    with --minvar or --mad: a table of every branch, its best\n"
-    "              point and score, instead of trees\n"
+    "  --clock     one line a tree, rooted where root-to-tip distance grows\n"
+    "              most nearly in step with the leaves' sampling dates (least\n"
+    "              residual of the regression; --clock=r2: largest R^2)\n"
+    "  --dates DATES\n"
+    "              the dates: a CSV or TSV table with a header, its name\n"
+    "              column name, strain, taxon, accession or sample, its date\n"
+    "              column the first whose header holds \"date\"\n"
+    "  --dates-from-names\n"
+    "              the dates: what follows the last |, else _, else / of a\n"
+    "              leaf's name (2019.37, 2020-03-15, 2020-03, [2019:2020])\n"
+    "  --tips FILE, --summary FILE, --plot FILE\n"
+    "              with --clock: a table of every leaf (date, distance,\n"
+    "              residual, outlier), a table of every tree's regression,\n"
+    "              an SVG picture of it (tree k's in FILE-k)\n"
+    "  --scores    with --minvar, --mad or --clock: a table of every branch,\n"
+    "              its best point and score, instead of trees\n"
     "  --          ends the options\n"
     "  --help      print this help\n"
     "  --version   print the version\n"
@@ -79,7 +95,7 @@ int run(int argc, char** argv) {
     const cli::settings& s = p.got;
     const char* path = s.files[0].c_str();
     switch (s.chosen()) {
-    case cli::job::choosing: return run_roots(path, s.how, s.newick);
+    case cli::job::choosing: return run_roots(path, s.how, s.newick, s.dates, s.reports);
     case cli::job::rootings: return run_standard(path, s.how.labels, s.newick);
     case cli::job::default_mode: break;
     }

@@ -13,7 +13,8 @@ namespace {
 namespace roots = standard::roots;
 
 enum option_id { standard_id = 1000, support_id, newick_id, outgroup_id, midpoint_id, minvar_id, mad_id,
-                 scores_id, help_id, version_id };
+                 scores_id, help_id, version_id, clock_id, dates_id, dates_from_names_id, tips_id, summary_id,
+                 plot_id };
 
 const struct option long_options[] = {
     {"standard", no_argument, nullptr, standard_id},
@@ -24,6 +25,12 @@ const struct option long_options[] = {
     {"minvar", no_argument, nullptr, minvar_id},
     {"mad", no_argument, nullptr, mad_id},
     {"scores", no_argument, nullptr, scores_id},
+    {"clock", optional_argument, nullptr, clock_id},
+    {"dates", required_argument, nullptr, dates_id},
+    {"dates-from-names", no_argument, nullptr, dates_from_names_id},
+    {"tips", required_argument, nullptr, tips_id},
+    {"summary", required_argument, nullptr, summary_id},
+    {"plot", required_argument, nullptr, plot_id},
     {"help", no_argument, nullptr, help_id},
     {"version", no_argument, nullptr, version_id},
     {nullptr, 0, nullptr, 0},
@@ -74,8 +81,15 @@ std::string problem(const settings& s) {
     for (const std::string& m : s.methods)
         if (m != s.methods[0]) return s.methods[0] + " and " + m + " cannot be combined";
     if (s.methods.size() > 1) return s.methods[0] + " is given twice";
-    if (s.scores && (s.methods.empty() || (s.how.how != roots::method::minvar && s.how.how != roots::method::mad)))
-        return "--scores goes with --minvar or --mad";
+    if (s.scores && (s.methods.empty() || (s.how.how != roots::method::minvar && s.how.how != roots::method::mad &&
+                                           s.how.how != roots::method::clock)))
+        return "--scores goes with --minvar, --mad or --clock";
+    const bool clock = !s.methods.empty() && s.how.how == roots::method::clock;
+    if (!clock && !s.clock_only.empty()) return s.clock_only[0] + " goes with --clock";
+    if (clock && s.dates.empty() == !s.dates_from_names) {
+        if (s.dates_from_names) return "--dates and --dates-from-names cannot be combined";
+        return "--clock needs --dates FILE or --dates-from-names";
+    }
     if (s.files.empty()) return "no tree file given";
     if (s.files.size() > 1) return "more than one tree file given ('" + s.files[0] + "', '" + s.files[1] + "')";
     return {};
@@ -103,7 +117,7 @@ parsed parse(int argc, char** argv) {
         const struct option* o = exactly(arg);
         if (p.error.empty()) {
             if (c == ':') {
-                p.error = optopt == outgroup_id ? outgroup_needs : written(arg) + " needs a value";
+                p.error = optopt == outgroup_id ? outgroup_needs : written(arg) + " needs a file name";
             } else if (c == '?' || !o || o->val != c) {
                 p.error = o && o->has_arg == no_argument ? written(arg) + " takes no value"
                                                          : "unknown option '" + written(arg) + "'";
@@ -130,6 +144,37 @@ parsed parse(int argc, char** argv) {
         case minvar_id: choose(s, roots::method::minvar, "--minvar"); break;
         case mad_id: choose(s, roots::method::mad, "--mad"); break;
         case scores_id: s.scores = true; break;
+        case clock_id:
+            if (optarg && std::strcmp(optarg, "r2") != 0) {
+                p.error = std::string("--clock takes r2 or no value, not '") + optarg + "'";
+                break;
+            }
+            choose(s, roots::method::clock, "--clock");
+            s.how.r2 = optarg != nullptr;
+            break;
+        case dates_id:
+        case tips_id:
+        case summary_id:
+        case plot_id: {
+            const std::string name = written(arg);
+            if (*optarg == '\0') {
+                p.error = name + " needs a file name";
+                break;
+            }
+            if (c != dates_id && std::strcmp(optarg, "-") == 0) {
+                p.error = name + " writes to a file, not to standard output";
+                break;
+            }
+            s.clock_only.push_back(name);
+            std::string& file = c == dates_id ? s.dates : c == tips_id ? s.reports.tips
+                              : c == summary_id ? s.reports.summary : s.reports.plot;
+            file = optarg;
+            break;
+        }
+        case dates_from_names_id:
+            s.dates_from_names = true;
+            s.clock_only.emplace_back("--dates-from-names");
+            break;
         default: break;
         }
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "choosing/choose.h"
+#include "choosing/clock_reports.h"
 
 namespace quorlen::cli {
 
@@ -23,6 +24,13 @@ struct settings {
     std::vector<std::string> methods;
     standard::roots::options how;  // how.how is the last method given
     std::vector<std::string> files;
+    // The clock's: its dates table, or the dates in the leaves' names; the
+    // files of its reports.
+    std::string dates;
+    bool dates_from_names = false;
+    standard::roots::clock_files reports;
+    // Each option that goes with --clock alone, as given ("--tips").
+    std::vector<std::string> clock_only;
     // Whether any option but "--" was given: a command line without one is
     // the default mode's, and a wrong one gets the default mode's usage.
     bool any_option = false;

@@ -1,0 +1,295 @@
+// Root-to-tip regression: the root where the tips' distances from it grow
+// most nearly in proportion to their sampling dates. For a root at x on a
+// branch of length e, the dated tips below it at distances d from its lower
+// end (count n1, mean m1) and those beyond it at distances d' from its
+// upper end (n2, m2) are at y = d + x and y = d' + e - x. With the dates
+// centred, each side's sums of squares and products about its own means
+// (Mdd, Mcc, Cdc) join as the minimal-variance method joins its spreads, so
+// that no digit is lost; with M, Q, C those of both sides, dc = mc1 - mc2,
+// k = n1 n2 / n and g = 2x + m1 - m2 - e, the regression of y on date has
+//   Syy = M + k g^2,   Sty = C + k dc g,   Stt = Q + k dc^2,
+//   rate = Sty / Stt,  RSS = Syy - Sty^2 / Stt,
+// so that RSS is a quadratic in x, least at g = C dc / Q, and the rate is
+// linear in x. R^2 = Sty^2 / (Stt Syy) has one turning point, g = dc M / C.
+// One pass up and one down the tree: linear time.
+#include <algorithm>
+#include <cmath>
+
+#include "choosing/methods.h"
+
+namespace quorlen::standard::roots {
+
+namespace {
+
+// The dated tips on one side of a branch: their count, mean distance and
+// mean centred date, and the sums of squares and products about those.
+struct side {
+    double n = 0, md = 0, mc = 0, mdd = 0, mcc = 0, cdc = 0;
+};
+
+struct side_ops {
+    const unrooted& u;
+    const std::vector<double>& dates;  // by view node; NaN: no date
+    double mean;                       // of the dates
+    side leaf(std::uint32_t v) const {
+        if (std::isnan(dates[v])) return {};
+        return {1, 0, dates[v] - mean, 0, 0, 0};
+    }
+    side none() const { return {}; }
+    side away(const side& a, std::uint32_t v) const {
+        side b = a;
+        if (a.n > 0) b.md += u.length(v);
+        return b;
+    }
+    side join(const side& a, const side& b) const {
+        if (a.n == 0) return b;
+        if (b.n == 0) return a;
+        const double n = a.n + b.n, dd = b.md - a.md, dc = b.mc - a.mc, share = b.n / n, w = a.n * share;
+        return {n, a.md + dd * share, a.mc + dc * share, a.mdd + b.mdd + dd * dd * w, a.mcc + b.mcc + dc * dc * w,
+                a.cdc + b.cdc + dd * dc * w};
+    }
+};
+
+// One branch's regression, as a function of g.
+struct branch_fit {
+    double e, n1, n2, m1, m2, mc1, mc2, k, dc, M, Q, C, stt, n;
+    double g_of(double x) const { return 2 * x + m1 - m2 - e; }
+    double x_of(double g) const { return std::clamp((g - m1 + m2 + e) / 2, std::min(0.0, e), std::max(0.0, e)); }
+    double sty(double g) const { return C + k * dc * g; }
+    double syy(double g) const { return M + k * g * g; }
+    double rate(double g) const { return sty(g) / stt; }
+    // RSS Stt = (MQ - C^2) + k (Q g^2 - 2 C dc g + M dc^2): no Sty^2 taken
+    // from Syy Stt.
+    double rss(double g) const {
+        return std::max(0.0, ((M * Q - C * C) + k * (Q * g * g - 2 * C * dc * g + M * dc * dc)) / stt);
+    }
+    double r2(double g) const {
+        const double s = sty(g), y = syy(g);
+        return y > 0 ? s * s / (stt * y) : 0;
+    }
+    // The centred date where the line reaches distance 0, for the root at x.
+    double root_date(double x) const {
+        const double ybar = (n1 * (m1 + x) + n2 * (m2 + e - x)) / n, cbar = (n1 * mc1 + n2 * mc2) / n;
+        return cbar - ybar / rate(g_of(x));
+    }
+    // The range of g for x within the branch.
+    double low() const { return std::min(g_of(0), g_of(e)); }
+    double high() const { return std::max(g_of(0), g_of(e)); }
+};
+
+branch_fit fit_of(const side& a, const side& b, double e) {
+    branch_fit f;
+    f.e = e;
+    f.n1 = a.n;
+    f.n2 = b.n;
+    f.m1 = a.md;
+    f.m2 = b.md;
+    f.mc1 = a.mc;
+    f.mc2 = b.mc;
+    f.n = a.n + b.n;
+    f.k = a.n > 0 && b.n > 0 ? a.n * b.n / f.n : 0;
+    f.dc = a.mc - b.mc;
+    f.M = a.mdd + b.mdd;
+    f.Q = a.mcc + b.mcc;
+    f.C = a.cdc + b.cdc;
+    f.stt = f.Q + f.k * f.dc * f.dc;
+    return f;
+}
+
+// A branch's best point, where g lies, and whether the rate there is no
+// more than the least allowed: the least RSS only approached there.
+struct best_point {
+    bool any = false;  // some point of the branch is allowed
+    double g = 0, score = 0;
+    bool at_bound = false;
+};
+
+// The best point of a branch among those whose rate is at least `least`
+// (with least 0: positive, the bound itself taken and marked).
+best_point best_on(const branch_fit& f, bool r2, double least) {
+    best_point b;
+    double lo = f.low(), hi = f.high();
+    const double middle = f.g_of(f.e / 2);
+    if (!(f.rate(lo) > 0 || f.rate(hi) > 0)) return b;
+    // The points whose rate is at least `least`: a half-line of g.
+    const double slope = f.k * f.dc, bound = least * f.stt - f.C;
+    if (slope > 0) {
+        lo = std::max(lo, bound / slope);
+    } else if (slope < 0) {
+        hi = std::min(hi, bound / slope);
+    } else if (f.C < least * f.stt) {
+        return b;
+    }
+    if (!(lo <= hi)) return b;
+    b.any = true;
+    if (f.k == 0) {
+        // Every point of the branch fits alike: its middle.
+        b.g = std::clamp(middle, lo, hi);
+    } else if (r2) {
+        // The ends, and the turning point between them.
+        b.g = lo;
+        const double turn = f.C != 0 ? std::clamp(f.dc * f.M / f.C, lo, hi) : lo;
+        for (double g : {hi, turn})
+            if (f.r2(g) > f.r2(b.g)) b.g = g;
+    } else if (f.Q > 0) {
+        b.g = std::clamp(f.C * f.dc / f.Q, lo, hi);
+    } else {
+        // RSS is the same all along, or falls one way.
+        const double falls = -2 * f.C * f.dc;
+        b.g = falls == 0 ? std::clamp(middle, lo, hi) : falls > 0 ? lo : hi;
+    }
+    b.score = r2 ? f.r2(b.g) : f.rss(b.g) / f.n;
+    b.at_bound = !r2 && !(f.rate(b.g) > least);
+    return b;
+}
+
+}  // namespace
+
+std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r2, found& out,
+                     std::vector<branch_score>* every, clock_fit& fit) {
+    const std::uint32_t m = u.size();
+    fit = clock_fit{};
+    // The dates centred on their mean.
+    double sum = 0;
+    std::size_t count = 0;
+    for (std::uint32_t v = 0; v < m; ++v)
+        if (!std::isnan(dates[v])) sum += dates[v], ++count;
+    fit.dated = count;
+    if (count < 2) return "fewer than two leaves have dates";
+    const double mean = sum / static_cast<double>(count);
+    double first = std::nan("");
+    bool spread = false;
+    for (std::uint32_t v = 0; v < m && !spread; ++v) {
+        if (std::isnan(dates[v])) continue;
+        if (std::isnan(first)) first = dates[v];
+        spread = dates[v] != first;
+    }
+    if (!spread) return "every dated leaf has the same date";
+
+    auto pass = [&](auto&& take) {
+        fold_sides<side>(u, side_ops{u, dates, mean}, [&](std::uint32_t v, const side& low, const side& high) {
+            take(v, fit_of(low, high, u.length(v)));
+        });
+    };
+    std::uint32_t chosen = none;
+    best_point top;
+    branch_fit top_fit{};
+    auto better = [&](std::uint32_t v, const best_point& b) {
+        if (!b.any) return false;
+        if (chosen == none) return true;
+        if (r2 ? b.score > top.score : b.score < top.score) return true;
+        return b.score == top.score && u.before(v, chosen);
+    };
+    // First the largest rate any point gives (at a branch's ends), and the
+    // best point among those of positive rate.
+    double largest = -INFINITY;
+    pass([&](std::uint32_t v, const branch_fit& f) {
+        largest = std::max({largest, f.rate(f.low()), f.rate(f.high())});
+        const best_point b = best_on(f, r2, 0);
+        if (better(v, b)) chosen = v, top = b, top_fit = f;
+    });
+    if (!(largest > 0) || chosen == none) return "no root gives the dates a positive rate";
+    // Where the least RSS is only approached toward a rate of 0, the root
+    // date runs off to the past: then the best point whose rate is at
+    // least a millionth of the largest. A branch's row in the table, too,
+    // where its own least is approached so.
+    const double least = largest * 1e-6;
+    fit.weak = top.at_bound;
+    if (every) every->assign(m, branch_score{});
+    if (fit.weak || every) {
+        if (fit.weak) chosen = none;
+        pass([&](std::uint32_t v, const branch_fit& f) {
+            best_point b = best_on(f, r2, fit.weak ? least : 0);
+            if (b.at_bound) b = best_on(f, r2, least);
+            if (every) {
+                branch_score& s = (*every)[v];
+                s.empty = !b.any;
+                if (b.any) {
+                    s.position = f.x_of(b.g);
+                    s.score = b.score;
+                    s.rate = f.rate(b.g);
+                    s.root_date = mean + f.root_date(s.position);
+                    s.r2 = f.r2(b.g);
+                }
+            }
+            if (fit.weak && better(v, b)) chosen = v, top = b, top_fit = f;
+        });
+    }
+    out = found{};
+    out.kind = found::real;
+    out.branch = chosen;
+    out.real_x = top_fit.x_of(top.g);
+
+    // Every node's distance from the chosen point: below it, then up the
+    // way to the top, then the rest, parents before their children.
+    const std::uint32_t c = chosen, p = u.parent(c);
+    std::vector<double>& y = fit.distance;
+    y.assign(m, 0.0);
+    y[c] = out.real_x;
+    for (std::uint32_t w = c + 1; w < c + u.extent[c]; ++w) y[w] = y[u.parent(w)] + u.length(w);
+    y[p] = top_fit.e - out.real_x;
+    for (std::uint32_t a = p; a != 0; a = u.parent(a)) y[u.parent(a)] = y[a] + u.length(a);
+    for (std::uint32_t w = 1; w < m; ++w) {
+        if (w == c) {
+            w += u.extent[c] - 1;
+        } else if (!(w <= p && p < w + u.extent[w])) {
+            y[w] = y[u.parent(w)] + u.length(w);
+        }
+    }
+    // The regression from its definition, about the means.
+    const double n = static_cast<double>(count);
+    std::vector<double>& r = fit.residual;  // the centred dates, then the residuals
+    r.assign(m, std::nan(""));
+    double cbar = 0, ybar = 0;
+    for (std::uint32_t v = 0; v < m; ++v)
+        if (!std::isnan(dates[v])) r[v] = dates[v] - mean, cbar += r[v], ybar += y[v];
+    cbar /= n;
+    ybar /= n;
+    double stt = 0, sty = 0, syy = 0;
+    for (std::uint32_t v = 0; v < m; ++v) {
+        if (std::isnan(r[v])) continue;
+        const double dt = r[v] - cbar, dy = y[v] - ybar;
+        stt += dt * dt, sty += dt * dy, syy += dy * dy;
+    }
+    fit.rate = sty / stt;
+    fit.root_date = mean + (cbar - ybar / fit.rate);
+    // Each tip's residual, where its centred date was.
+    double rss = 0;
+    for (std::uint32_t v = 0; v < m; ++v) {
+        if (std::isnan(r[v])) continue;
+        r[v] = y[v] - ybar - fit.rate * (r[v] - cbar);
+        rss += r[v] * r[v];
+    }
+    fit.rms = rss / n;
+    fit.r2 = syy > 0 ? 1 - rss / syy : 0;
+    // Outliers: residuals past 3 interquartile distances, the quartiles by
+    // linear interpolation.
+    std::vector<double> sorted;
+    sorted.reserve(count);
+    for (std::uint32_t v = 0; v < m; ++v)
+        if (!std::isnan(r[v])) sorted.push_back(r[v]);
+    auto quantile = [&](double q) {
+        const double h = (n - 1) * q;
+        const std::size_t i = static_cast<std::size_t>(h);
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(i), sorted.end());
+        const double at = sorted[i];
+        if (i + 1 >= sorted.size()) return at;
+        const double next = *std::min_element(sorted.begin() + static_cast<std::ptrdiff_t>(i) + 1, sorted.end());
+        return at + (h - static_cast<double>(i)) * (next - at);
+    };
+    const double spread_of = quantile(0.75) - quantile(0.25);
+    fit.outlier.assign(m, 0);
+    for (std::uint32_t v = 0; v < m; ++v)
+        if (!std::isnan(r[v]) && std::fabs(r[v]) > 3 * spread_of) fit.outlier[v] = 1, ++fit.outliers;
+    if (every) {
+        branch_score& s = (*every)[c];
+        s.position = out.real_x;
+        s.score = r2 ? fit.r2 : fit.rms;
+        s.rate = fit.rate;
+        s.root_date = fit.root_date;
+        s.r2 = fit.r2;
+    }
+    return "";
+}
+
+}  // namespace quorlen::standard::roots

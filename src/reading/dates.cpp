@@ -1,0 +1,345 @@
+// Reading dates: the date forms, the dates table and its columns, and the
+// dates in leaves' names.
+#include "reading/dates.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+#include <functional>
+
+#include <sys/stat.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace quorlen::standard {
+
+namespace {
+
+bool leap(long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int days_in_month(long y, int m) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && leap(y) ? 29 : days[m - 1];
+}
+
+// The day of the year, from 1.
+int day_of_year(long y, int m, int d) {
+    int n = d;
+    for (int i = 1; i < m; ++i) n += days_in_month(y, i);
+    return n;
+}
+
+// Y plus the middle of days first and last of it, each counted from 1.
+double middle_of(long y, int first, int last) {
+    const double days = leap(y) ? 366 : 365;
+    return static_cast<double>(y) + ((first - 0.5) + (last - 0.5)) / 2 / days;
+}
+
+bool whole_number(std::string_view s, double& out) {
+    if (s.empty()) return false;
+    const char* end = s.data() + s.size();
+    const auto r = std::from_chars(s.data(), end, out);
+    return r.ec == std::errc() && r.ptr == end && std::isfinite(out);
+}
+
+// Two characters of digits, a number from 1 to most; 0 for "XX"; -1 else.
+int two_digits(std::string_view s, int most) {
+    if (s == "XX" || s == "xx") return 0;
+    if (s.size() != 2 || s[0] < '0' || s[0] > '9' || s[1] < '0' || s[1] > '9') return -1;
+    const int n = (s[0] - '0') * 10 + (s[1] - '0');
+    return n >= 1 && n <= most ? n : -1;
+}
+
+bool calendar(std::string_view s, double& year) {
+    const std::size_t dash = s.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 6) return false;
+    long y = 0;
+    for (std::size_t i = 0; i < dash; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        y = y * 10 + (s[i] - '0');
+    }
+    const std::string_view rest = s.substr(dash + 1);
+    if (rest.size() != 2 && (rest.size() != 5 || rest[2] != '-')) return false;
+    const int m = two_digits(rest.substr(0, 2), 12);
+    if (m < 0) return false;
+    int d = 0;
+    if (rest.size() == 5) {
+        d = two_digits(rest.substr(3), m > 0 ? days_in_month(y, m) : 31);
+        if (d < 0) return false;
+    }
+    if (m == 0) {
+        year = middle_of(y, 1, leap(y) ? 366 : 365);
+    } else if (d == 0) {
+        year = middle_of(y, day_of_year(y, m, 1), day_of_year(y, m, days_in_month(y, m)));
+    } else {
+        const int n = day_of_year(y, m, d);
+        year = middle_of(y, n, n);
+    }
+    return true;
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+bool same_letters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool holds_date(std::string_view header) {
+    for (std::size_t i = 0; i + 4 <= header.size(); ++i)
+        if (same_letters(header.substr(i, 4), "date")) return true;
+    return false;
+}
+
+// The fields of one row of text, from `at` to its line's end, quoted fields
+// unquoted in place: each a view into text. Returns where the next row
+// starts; false in `closed` for a quote that runs to the end of the text.
+std::size_t row(std::string& text, std::size_t at, char separator, std::vector<std::string_view>& fields,
+                std::size_t& lines, bool& closed) {
+    fields.clear();
+    closed = true;
+    const std::size_t n = text.size();
+    for (;;) {
+        std::size_t from = at;
+        while (at < n && (text[at] == ' ' || (text[at] == '\t' && separator != '\t'))) ++at;
+        if (at < n && text[at] == '"') {
+            // "..." with "" for a quote: the text closes up over the quotes.
+            std::size_t to = ++at;
+            from = to;
+            for (;;) {
+                if (at == n) {
+                    closed = false;
+                    return n;
+                }
+                if (text[at] == '"') {
+                    if (at + 1 < n && text[at + 1] == '"') {
+                        text[to++] = '"';
+                        at += 2;
+                        continue;
+                    }
+                    ++at;
+                    break;
+                }
+                if (text[at] == '\n') ++lines;
+                text[to++] = text[at++];
+            }
+            fields.emplace_back(text.data() + from, to - from);
+            while (at < n && text[at] != separator && text[at] != '\n') ++at;  // blanks after the quote
+        } else {
+            while (at < n && text[at] != separator && text[at] != '\n') ++at;
+            fields.push_back(trimmed(std::string_view(text.data() + from, at - from)));
+        }
+        if (at < n && text[at] == separator) {
+            ++at;
+            continue;
+        }
+        if (at < n) ++at;  // the line's end
+        ++lines;
+        return at;
+    }
+}
+
+}  // namespace
+
+date_field read_date(std::string_view field, double& year) {
+    const std::string_view s = trimmed(field);
+    if (s.empty() || s == "?" || s == "NA") return date_field::none;
+    if (s.front() == '[' && s.back() == ']') {
+        const std::string_view inside = s.substr(1, s.size() - 2);
+        const std::size_t colon = inside.find(':');
+        double a, b;
+        if (colon == std::string_view::npos || !whole_number(trimmed(inside.substr(0, colon)), a) ||
+            !whole_number(trimmed(inside.substr(colon + 1)), b))
+            return date_field::wrong;
+        year = a + (b - a) / 2;
+        return date_field::date;
+    }
+    if (whole_number(s, year)) return date_field::date;
+    return calendar(s, year) ? date_field::date : date_field::wrong;
+}
+
+bool date_in_name(std::string_view name, double& year) {
+    std::size_t cut = name.rfind('|');
+    if (cut == std::string_view::npos) cut = name.rfind('_');
+    if (cut == std::string_view::npos) cut = name.rfind('/');
+    if (cut == std::string_view::npos) return false;
+    return read_date(name.substr(cut + 1), year) == date_field::date;
+}
+
+namespace {
+
+std::size_t hash_of(std::string_view s) { return std::hash<std::string_view>()(s); }
+
+std::uint64_t tag_of(std::size_t h) { return static_cast<std::uint64_t>(h) >> 32 << 32; }
+
+}  // namespace
+
+std::size_t dates_table::slot_of(std::string_view key, std::size_t h) const {
+    const std::size_t mask = slots.size() - 1;
+    const std::uint64_t tag = tag_of(h);
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const std::uint64_t s = slots[i];
+        if (s == 0 || ((s >> 32 << 32) == tag && name((s & UINT32_MAX) - 1) == key)) return i;
+    }
+}
+
+bool dates_table::find(std::string_view key, double& year) const {
+    if (slots.empty()) return false;
+    const std::uint64_t s = slots[slot_of(key, hash_of(key))];
+    if (s == 0 || std::isnan(years[(s & UINT32_MAX) - 1])) return false;
+    year = years[(s & UINT32_MAX) - 1];
+    return true;
+}
+
+void dates_table::find(const std::string* keys, std::size_t count, double* out) const {
+    constexpr std::size_t batch = 16;
+    std::size_t h[batch];
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t from = 0; from < count; from += batch) {
+        const std::size_t n = std::min(batch, count - from);
+        const std::string* k = keys + from;
+        if (slots.empty()) {
+            for (std::size_t i = 0; i < n; ++i) out[from + i] = std::nan("");
+            continue;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            h[i] = hash_of(k[i]);
+            __builtin_prefetch(&slots[h[i] & mask]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t s = slots[h[i] & mask];
+            if (s != 0) {
+                __builtin_prefetch(&starts[(s & UINT32_MAX) - 1]);
+                __builtin_prefetch(&years[(s & UINT32_MAX) - 1]);
+            }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t s = slots[h[i] & mask];
+            if (s != 0) __builtin_prefetch(names.data() + starts[(s & UINT32_MAX) - 1]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t s = slots[slot_of(k[i], h[i])];
+            out[from + i] = s == 0 ? std::nan("") : years[(s & UINT32_MAX) - 1];
+        }
+    }
+}
+
+std::string dates_table::load(const std::string& path) {
+    std::string text;
+    {
+        std::FILE* in = std::fopen(path.c_str(), "rb");
+        if (!in) return "dates file '" + path + "' not opened: " + std::strerror(errno);
+        struct stat about;
+        if (fstat(fileno(in), &about) == 0 && S_ISREG(about.st_mode)) text.reserve(static_cast<std::size_t>(about.st_size));
+        char block[1 << 16];
+        std::size_t got;
+        while ((got = std::fread(block, 1, sizeof block, in)) > 0) text.append(block, got);
+        const bool failed = std::ferror(in);
+        std::fclose(in);
+        if (failed) return "dates file '" + path + "' not read";
+    }
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    const std::string where = path + ", line ";
+    std::size_t lines = 0, at = 0;
+    std::vector<std::string_view> fields;
+    bool closed;
+    // The header: the first line that is not blank.
+    while (at < text.size() && (text[at] == '\n' || text[at] == '\r')) at += text[at] == '\n' ? (++lines, 1) : 1;
+    if (at == text.size()) return path + ": no header line";
+    const std::size_t line_end = text.find('\n', at);
+    const char separator =
+        text.find('\t', at) < (line_end == std::string::npos ? text.size() : line_end) ? '\t' : ',';
+    at = row(text, at, separator, fields, lines, closed);
+    if (!closed) return where + std::to_string(lines + 1) + ": '\"' not closed";
+    std::size_t name_column = 0, date_column = fields.size();
+    bool named = false;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string_view h = fields[i];
+        if (!named && (same_letters(h, "name") || same_letters(h, "strain") || same_letters(h, "taxon") ||
+                       same_letters(h, "accession") || same_letters(h, "sample"))) {
+            name_column = i;
+            named = true;
+        }
+        if (date_column == fields.size() && holds_date(h)) date_column = i;
+    }
+    if (date_column == fields.size()) return where + std::to_string(lines) + ": no column's name holds 'date'";
+    // The names are gathered at the front of the text as it is read: a
+    // name is never longer than its row.
+    const std::size_t rows = static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n')) + 1;
+    std::size_t used = 0;
+    starts.clear();
+    starts.reserve(rows + 1);
+    starts.push_back(0);
+    years.clear();
+    years.reserve(rows);
+    std::vector<std::uint32_t> row_lines;  // each row's line, for a name given twice
+    row_lines.reserve(rows);
+    while (at < text.size()) {
+        const std::size_t line = lines + 1;
+        at = row(text, at, separator, fields, lines, closed);
+        if (!closed) return where + std::to_string(line) + ": '\"' not closed";
+        if (fields.size() == 1 && fields[0].empty()) continue;  // a blank line
+        const std::string_view key = name_column < fields.size() ? fields[name_column] : std::string_view();
+        const std::string_view field = date_column < fields.size() ? fields[date_column] : std::string_view();
+        if (key.empty()) continue;
+        double year = std::nan("");
+        if (read_date(field, year) == date_field::wrong)
+            return where + std::to_string(line) + ": '" + std::string(trimmed(field)) + "' is not a date";
+        if (years.size() >= UINT32_MAX - 1 || used + key.size() >= UINT32_MAX)
+            return where + std::to_string(line) + ": too many dates";
+        std::memmove(&text[used], key.data(), key.size());
+        used += key.size();
+        starts.push_back(static_cast<std::uint32_t>(used));
+        years.push_back(year);
+        row_lines.push_back(static_cast<std::uint32_t>(line));
+    }
+    text.resize(used);
+    text.shrink_to_fit();
+    names = std::move(text);
+    std::size_t size = 16;
+    while (size < 2 * years.size()) size *= 2;
+    slots.assign(size, 0);
+    // Inserted a batch at a time, each batch's slots fetched together.
+    constexpr std::size_t batch = 16;
+    std::size_t h[batch];
+    for (std::size_t from = 0; from < years.size(); from += batch) {
+        const std::size_t n = std::min(batch, years.size() - from);
+        for (std::size_t i = 0; i < n; ++i) {
+            h[i] = hash_of(name(from + i));
+            __builtin_prefetch(&slots[h[i] & (size - 1)]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t row = from + i, s = slot_of(name(row), h[i]);
+            if (slots[s] != 0) {
+                const std::string repeated(name(row));
+                years.clear();
+                slots.clear();
+                return where + std::to_string(row_lines[row]) + ": '" + repeated + "' is given twice";
+            }
+            slots[s] = tag_of(h[i]) | (row + 1);
+        }
+    }
+#ifdef __GLIBC__
+    // What reading the table took and gave back, back to the system: a big
+    // tree's arrays come next.
+    row_lines = std::vector<std::uint32_t>();
+    malloc_trim(0);
+#endif
+    return "";
+}
+
+}  // namespace quorlen::standard

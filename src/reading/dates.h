@@ -1,0 +1,53 @@
+// Sampling dates of leaves: read from a table (comma- or tab-separated, a
+// header line naming its columns) or from the leaves' names, each a decimal
+// year. A date is a number (2019.37), a calendar day, month or year
+// (2020-03-15, 2020-03, 2020-03-XX, 2020-XX-XX) or a range ([2019.1:2019.3]).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorlen::standard {
+
+// What a field of the date column holds.
+enum class date_field { date, none, wrong };
+
+// Reads a date: a day as Y + (d - 0.5) / D, d its day of the year from 1, D
+// the days of Y; a month, a year or a range as the middle of its first and
+// last day (of its two ends). Empty, "?" and "NA" are no date.
+date_field read_date(std::string_view field, double& year);
+
+// The date a leaf's name carries: the field after its last '|'; where it
+// has none, after its last '_'; where none, after its last '/'. False where
+// that is no date.
+bool date_in_name(std::string_view name, double& year);
+
+class dates_table {
+public:
+    // Reads the table at path; "" or what is wrong, with the file and line.
+    std::string load(const std::string& path);
+    // The date of a name; false where the table has none for it.
+    bool find(std::string_view name, double& year) const;
+    // The dates of count names at once, NaN where none: their look-ups
+    // overlap in memory, which one at a time wait for in turn.
+    void find(const std::string* names, std::size_t count, double* years) const;
+    std::size_t size() const { return years.size(); }
+
+private:
+    std::string names;                // every row's name, one after another
+    std::vector<std::uint32_t> starts;  // row i's name: names[starts[i], starts[i + 1])
+    std::vector<double> years;        // row i's date; NaN where the row has none
+    // Open addressing, a power of two long: 0 empty, else the upper half of
+    // the name's hash and row + 1.
+    std::vector<std::uint64_t> slots;
+    std::string_view name(std::size_t row) const {
+        return std::string_view(names).substr(starts[row], starts[row + 1] - starts[row]);
+    }
+    // The slot of name, with the hash h of it: where it stands, or the empty
+    // slot it would take.
+    std::size_t slot_of(std::string_view name, std::size_t h) const;
+};
+
+}  // namespace quorlen::standard
