@@ -320,6 +320,60 @@ readme)
         want=$(printf "${out//%/%%}"; echo x)
         [ "$got" = "$want" ] || { echo "README: $cmd"; diff <(echo "$want") <(echo "$got") | head; failed=1; }
     done <"$work/cases" ;;
+clock)
+    # Rooting by dates: three trees, each with its line, its leaves' rows,
+    # its summary and its picture; every tree's dates fit a rate of 1.
+    cat >"$work/t.nwk" <<'TREES'
+((A_2000:1,B_2001:2):1,(C_2002:3,D_2004:5):0.5);
+(A_2002.5:1,B_2002.5:1,(C_2001.5:1,D_2003.5:3):2);
+(A_2001:1,B_2002:2,(C_2002:1,D_2003:2):1);
+TREES
+    lines '((A_2000:1,B_2001:2):0.75,(C_2002:3,D_2004:5):0.75);\n((C_2001.5:1,D_2003.5:3):0.5,(A_2002.5:1,B_2002.5:1):1.5);\n(A_2001:1,(B_2002:2,(C_2002:1,D_2003:2):1):0);\n'
+    expect 0 "$work/want" "" -- --clock --dates-from-names --tips "$work/tips" --summary "$work/summary" \
+        --plot "$work/p.svg" "$work/t.nwk"
+    printf '%s\n' 'tree	name	date	distance	residual	outlier' \
+        '1	A_2000	2000	1.75	0	0' '1	B_2001	2001	2.75	0	0' '1	C_2002	2002	3.75	0	0' '1	D_2004	2004	5.75	0	0' \
+        '2	A_2002.5	2002.5	2.5	0	0' '2	B_2002.5	2002.5	2.5	0	0' '2	C_2001.5	2001.5	1.5	0	0' '2	D_2003.5	2003.5	3.5	0	0' \
+        '3	A_2001	2001	1	0	0' '3	B_2002	2002	2	0	0' '3	C_2002	2002	2	0	0' '3	D_2003	2003	3	0	0' >"$work/want"
+    cmp -s "$work/tips" "$work/want" || { echo "tips differ:"; cat "$work/tips"; failed=1; }
+    printf '%s\n' 'tree	leaves	dated	branch	position	rate	root_date	r2	rms	outliers	signal' \
+        '1	4	4	3	0.75	1	1998.25	1	0	0	ok' '2	4	4	5	0.5	1	2000	1	0	0	ok' '3	4	4	1	1	1	2000	1	0	0	ok' >"$work/want"
+    cmp -s "$work/summary" "$work/want" || { echo "summary differs:"; cat "$work/summary"; failed=1; }
+    for svg in p.svg:1998.25 p-2.svg:2000 p-3.svg:2000; do
+        head -c 5 "$work/${svg%:*}" | grep -q '<?xml' && tail -n 1 "$work/${svg%:*}" | grep -q '</svg>' &&
+            grep -q "root date ${svg#*:}" "$work/${svg%:*}" || { echo "picture ${svg%:*}"; failed=1; }
+    done
+    # The same by a table of dates, and by R^2: the same points.
+    printf 'strain,date\nA_2000,2000\nB_2001,2001\nC_2002,2002\nD_2004,2004\n' >"$work/dates.csv"
+    head -n 1 "$work/t.nwk" >"$work/one.nwk"
+    lines '((A_2000:1,B_2001:2):0.75,(C_2002:3,D_2004:5):0.75);\n'
+    expect 0 "$work/want" "" -- --clock=r2 --dates "$work/dates.csv" "$work/one.nwk"
+    # An error in the second tree: the first's line and rows are out.
+    sed -i '2s/.*/(A_2002.5:1,B:1,C:2);/' "$work/t.nwk"
+    lines '((A_2000:1,B_2001:2):0.75,(C_2002:3,D_2004:5):0.75);\n'
+    expect 255 "$work/want" "tree 2: fewer than two leaves have dates" -- --clock --dates-from-names \
+        --tips "$work/tips" --summary "$work/summary" "$work/t.nwk"
+    [ "$(wc -l <"$work/tips")" = 5 ] && [ "$(wc -l <"$work/summary")" = 2 ] || { echo "rows before the error"; failed=1; }
+    # NEXUS: dates by the names TRANSLATE gives the keys.
+    printf '#NEXUS\nbegin trees;\n translate 1 A, 2 B, 3 C, 4 D;\n tree one = ((1:1,2:2):1,(3:3,4:5):0.5);\nend;\n' >"$work/t.nex"
+    printf 'name\tdate\nA\t2000\nB\t2001\nC\t2002\nD\t2004\n' >"$work/dates.tsv"
+    lines '((A:1,B:2):0.75,(C:3,D:5):0.75);\n'
+    expect 0 "$work/want" "" -- --clock --newick --dates "$work/dates.tsv" --summary "$work/summary" "$work/t.nex"
+    [ "$(cut -f 6-7 "$work/summary" | tail -n 1)" = '1	1998.25' ] || { echo "NEXUS summary"; cat "$work/summary"; failed=1; }
+    # A dates file that cannot be read, and one with a fault: nothing out.
+    expect 255 $none "dates file '$work/none.csv' not opened: No such file or directory" -- --clock --dates "$work/none.csv" "$work/one.nwk"
+    printf 'name,date\nA,2000\nA,2001\n' >"$work/dates.csv"
+    expect 255 $none "$work/dates.csv, line 3: 'A' is given twice" -- --clock --dates "$work/dates.csv" "$work/one.nwk"
+    # A caterpillar of a million dated leaves, each dated by its depth: a
+    # clock without noise, whose sums over chains a million long leave the
+    # best point known to some millionths of the dates' span.
+    n=1000000
+    awk -v n=$n 'BEGIN { for (i = 1; i < n; i++) printf "(";
+        printf "L0_%d:1,L1_%d:1)", 2000 + n - 1, 2000 + n - 1; for (i = 2; i < n; i++) printf ":1,L%d_%d:1)", i, 2000 + n - i; printf ";\n" }' >"$work/t.nwk"
+    "$prog" --clock --dates-from-names --summary "$work/summary" "$work/t.nwk" >"$work/out" 2>"$work/err" &&
+        [ "$(wc -c <"$work/out")" -gt 13000000 ] && [ ! -s "$work/err" ] &&
+        awk -F'\t' 'NR == 2 { exit !($6 > 0.999999 && $6 < 1.000001 && $7 > 1900 && $7 < 2100 && $8 > 0.999999) }' "$work/summary" ||
+        { echo "caterpillar"; cat "$work/err" "$work/summary"; failed=1; } ;;
 usage_errors)
     # A wrong command line with an option: what is wrong, on one line, then
     # where to look; nothing on standard output. T stands for a tree file.
@@ -352,6 +406,15 @@ T --outgroup|--outgroup needs a comma-separated list of leaf names
 --scores T|--scores goes with --minvar, --mad or --clock
 --scores --midpoint T|--scores goes with --minvar, --mad or --clock
 --outgroup A --scores T|--scores goes with --minvar, --mad or --clock
+--clock T|--clock needs --dates FILE or --dates-from-names
+--clock --dates D --dates-from-names T|--dates and --dates-from-names cannot be combined
+--dates D T|--dates goes with --clock
+--midpoint --dates-from-names T|--dates-from-names goes with --clock
+--midpoint --tips X T|--tips goes with --clock
+--clock=r3 --dates-from-names T|--clock takes r2 or no value, not 'r3'
+--clock --dates-from-names --summary - T|--summary writes to a file, not to standard output
+--clock --dates= T|--dates needs a file name
+--clock --dates-from-names --minvar T|--clock and --minvar cannot be combined
 TABLE
     expect 255 $none "quorlen: --outgroup needs a comma-separated list of leaf names
 $try" -- --outgroup "" "$work/t.nwk"
