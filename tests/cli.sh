@@ -308,15 +308,17 @@ nexus_memory)
     small=$(tail -n 1 "$work/kb.10000") big=$(tail -n 1 "$work/kb.1000000")
     [ "$big" -le $((small + 1024)) ] || { echo "peak $small KB for 10,000 trees, $big KB for 1,000,000"; failed=1; } ;;
 readme)
-    # Every "    $ command" of the README gives the lines shown after it.
-    mkdir "$work/bin"
+    # Every "    $ command" of the README gives the lines shown after it,
+    # run where the examples are, and what it writes left there.
+    mkdir "$work/bin" "$work/run"
+    ln -s "$src/examples" "$work/run/examples"
     ln -s "$(cd "$(dirname "$prog")" && pwd)/$(basename "$prog")" "$work/bin/quorlen"
     awk '/^    \$ / { if (cmd != "") print cmd "\t" out; cmd = substr($0, 7); out = ""; next }
         /^    / && cmd != "" { line = substr($0, 5); gsub(/\t/, "\\t", line); out = out line "\\n"; next }
         { if (cmd != "") print cmd "\t" out; cmd = "" }' "$src/README.md" >"$work/cases"
     [ "$(wc -l <"$work/cases")" -ge 10 ] || { echo "few README examples found"; failed=1; }
     while IFS=$'\t' read -r cmd out; do
-        got=$(cd "$src" && PATH="$work/bin:$PATH" bash -c "$cmd" 2>&1; echo x)
+        got=$(cd "$work/run" && PATH="$work/bin:$PATH" bash -c "$cmd" 2>&1; echo x)
         want=$(printf "${out//%/%%}"; echo x)
         [ "$got" = "$want" ] || { echo "README: $cmd"; diff <(echo "$want") <(echo "$got") | head; failed=1; }
     done <"$work/cases" ;;
