@@ -38,7 +38,8 @@ std::string chooser::choose(const tree& t, const translation* names) {
     x = decimal{};
     middle = false;
     lines.reset(new rootings(t, how.labels, space));
-    const unrooted u(t);
+    view.emplace(t);
+    const unrooted& u = *view;
     found f;
     std::vector<branch_score> every;
     std::vector<branch_score>* wanted = how.scores ? &every : nullptr;
@@ -116,8 +117,7 @@ std::string chooser::choose(const tree& t, const translation* names) {
 }
 
 void chooser::dates_of(const unrooted& u, const translation* names) {
-    offset = u.offset;
-    leaf_dates.assign(u.size(), std::nan(""));
+    leaf_dates.assign(u.leaves(), std::nan(""));
     // A table is asked for a batch of names at a time.
     constexpr std::size_t batch = 64;
     std::string name[batch];
@@ -129,15 +129,16 @@ void chooser::dates_of(const unrooted& u, const translation* names) {
         for (std::size_t i = 0; i < n; ++i) leaf_dates[at[i]] = year[i];
         n = 0;
     };
-    for (std::uint32_t v = 0; v < u.size(); ++v) {
+    for (std::uint32_t v = 0, i = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
         leaf_name_of(u, v, names, name[n]);
         if (!how.dates) {
-            if (date_in_name(name[n], year[0])) leaf_dates[v] = year[0];
-            continue;
+            if (date_in_name(name[n], year[0])) leaf_dates[i] = year[0];
+        } else {
+            at[n++] = i;
+            if (n == batch) look_up();
         }
-        at[n++] = v;
-        if (n == batch) look_up();
+        ++i;
     }
     if (how.dates && n > 0) look_up();
 }

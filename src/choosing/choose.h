@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,14 +64,15 @@ public:
     // of rootings::chosen().
     const std::vector<scored_branch>& scores() const { return table; }
     // After a clock's choice: the regression, and each leaf's date (NaN
-    // where none) by its place in the tree as read (view node + offset).
+    // where none), by leaf in pre-order.
     const clock_fit& clock() const { return fitted; }
+    // The unrooted view of the tree last chosen on.
+    const unrooted& seen() const { return *view; }
     // The chosen branch's number among the rootings, from 1.
     std::size_t branch_number() const;
     const std::vector<double>& dates() const { return leaf_dates; }
     // Gives back the memory of the clock's leaves, once its reports are out.
     void forget_clock();
-    node_ref view_offset() const { return offset; }
     // The length of n's branch as the standard mode writes it, without its
     // ":": as read, or a two-child root's merged branch; empty if none.
     std::string_view length_of(node_ref n) const;
@@ -92,9 +94,9 @@ private:
     decimal x, e;  // the point, and the branch's length, exactly
     bool middle = false;  // exactly the standard mode's line
     std::vector<scored_branch> table;
+    std::optional<unrooted> view;  // of the tree last chosen on
     clock_fit fitted;
-    std::vector<double> leaf_dates;  // by view node
-    node_ref offset = 0;
+    std::vector<double> leaf_dates;  // by leaf
 };
 
 }  // namespace quorlen::standard::roots

@@ -28,17 +28,17 @@ struct side {
 };
 
 struct side_ops {
-    const unrooted& u;
-    const std::vector<double>& dates;  // by view node; NaN: no date
-    double mean;                       // of the dates
-    side leaf(std::uint32_t v) const {
-        if (std::isnan(dates[v])) return {};
-        return {1, 0, dates[v] - mean, 0, 0, 0};
+    const std::vector<double>& length;  // by view node
+    const std::vector<double>& dates;   // by leaf; NaN: no date
+    double mean;                        // of the dates
+    side leaf(std::uint32_t, std::uint32_t i) const {
+        if (std::isnan(dates[i])) return {};
+        return {1, 0, dates[i] - mean, 0, 0, 0};
     }
     side none() const { return {}; }
     side away(const side& a, std::uint32_t v) const {
         side b = a;
-        if (a.n > 0) b.md += u.length(v);
+        if (a.n > 0) b.md += length[v];
         return b;
     }
     side join(const side& a, const side& b) const {
@@ -50,34 +50,34 @@ struct side_ops {
     }
 };
 
-// One branch's regression, as a function of g.
+// One branch's regression, as a function of g. Stt, the dates' spread, is
+// the tree's: the same for every root.
 struct branch_fit {
-    double e, n1, n2, m1, m2, mc1, mc2, k, dc, M, Q, C, stt, n;
+    double e, n1, n2, m1, m2, mc1, mc2, k, dc, M, Q, C, n;
     double g_of(double x) const { return 2 * x + m1 - m2 - e; }
     double x_of(double g) const { return std::clamp((g - m1 + m2 + e) / 2, std::min(0.0, e), std::max(0.0, e)); }
     double sty(double g) const { return C + k * dc * g; }
     double syy(double g) const { return M + k * g * g; }
-    double rate(double g) const { return sty(g) / stt; }
     // RSS Stt = (MQ - C^2) + k (Q g^2 - 2 C dc g + M dc^2): no Sty^2 taken
     // from Syy Stt.
-    double rss(double g) const {
-        return std::max(0.0, ((M * Q - C * C) + k * (Q * g * g - 2 * C * dc * g + M * dc * dc)) / stt);
+    double rss_stt(double g) const {
+        return std::max(0.0, (M * Q - C * C) + k * (Q * g * g - 2 * C * dc * g + M * dc * dc));
     }
-    double r2(double g) const {
+    // R^2 Stt.
+    double r2_stt(double g) const {
         const double s = sty(g), y = syy(g);
-        return y > 0 ? s * s / (stt * y) : 0;
+        return y > 0 ? s * s / y : 0;
     }
-    // The centred date where the line reaches distance 0, for the root at x.
-    double root_date(double x) const {
+    // The centred date where the line of rate sty(g) / stt reaches 0.
+    double root_date(double x, double stt) const {
         const double ybar = (n1 * (m1 + x) + n2 * (m2 + e - x)) / n, cbar = (n1 * mc1 + n2 * mc2) / n;
-        return cbar - ybar / rate(g_of(x));
+        return cbar - ybar * stt / sty(g_of(x));
     }
-    // The range of g for x within the branch.
-    double low() const { return std::min(g_of(0), g_of(e)); }
-    double high() const { return std::max(g_of(0), g_of(e)); }
 };
 
-branch_fit fit_of(const side& a, const side& b, double e) {
+// Every dated leaf is on one side or the other: n, and 1 / n, are the
+// tree's.
+branch_fit fit_of(const side& a, const side& b, double e, double n, double per_leaf) {
     branch_fit f;
     f.e = e;
     f.n1 = a.n;
@@ -86,42 +86,46 @@ branch_fit fit_of(const side& a, const side& b, double e) {
     f.m2 = b.md;
     f.mc1 = a.mc;
     f.mc2 = b.mc;
-    f.n = a.n + b.n;
-    f.k = a.n > 0 && b.n > 0 ? a.n * b.n / f.n : 0;
+    f.n = n;
+    f.k = a.n * b.n * per_leaf;
     f.dc = a.mc - b.mc;
     f.M = a.mdd + b.mdd;
     f.Q = a.mcc + b.mcc;
     f.C = a.cdc + b.cdc;
-    f.stt = f.Q + f.k * f.dc * f.dc;
     return f;
 }
 
-// A branch's best point, where g lies, and whether the rate there is no
-// more than the least allowed: the least RSS only approached there.
+// A branch's best point, where g lies, its score (RSS Stt, or R^2 Stt),
+// and whether the rate there is no more than the least allowed: the
+// least RSS only approached there.
 struct best_point {
     bool any = false;  // some point of the branch is allowed
     double g = 0, score = 0;
     bool at_bound = false;
 };
 
-// The best point of a branch among those whose rate is at least `least`
-// (with least 0: positive, the bound itself taken and marked).
-best_point best_on(const branch_fit& f, bool r2, double least) {
+// The best point of a branch among those whose Sty is at least `least`
+// (with least 0: a positive rate, the bound itself taken and marked). The
+// largest Sty of the branch's points goes to `top`.
+best_point best_on(const branch_fit& f, bool r2, double least, double& top) {
     best_point b;
-    double lo = f.low(), hi = f.high();
-    const double middle = f.g_of(f.e / 2);
-    if (!(f.rate(lo) > 0 || f.rate(hi) > 0)) return b;
-    // The points whose rate is at least `least`: a half-line of g.
-    const double slope = f.k * f.dc, bound = least * f.stt - f.C;
+    const double g0 = f.g_of(0), g1 = f.g_of(f.e);
+    double lo = std::min(g0, g1), hi = std::max(g0, g1);
+    const double s_lo = f.sty(lo), s_hi = f.sty(hi);
+    top = std::max(s_lo, s_hi);
+    if (!(top > 0)) return b;
+    // The points whose Sty is at least `least`: a half-line of g.
+    const double slope = f.k * f.dc, bound = least - f.C;
     if (slope > 0) {
-        lo = std::max(lo, bound / slope);
+        if (s_lo < least) lo = std::max(lo, bound / slope);
     } else if (slope < 0) {
-        hi = std::min(hi, bound / slope);
-    } else if (f.C < least * f.stt) {
+        if (s_hi < least) hi = std::min(hi, bound / slope);
+    } else if (f.C < least) {
         return b;
     }
     if (!(lo <= hi)) return b;
     b.any = true;
+    const double middle = f.m1 - f.m2;  // x = e / 2
     if (f.k == 0) {
         // Every point of the branch fits alike: its middle.
         b.g = std::clamp(middle, lo, hi);
@@ -130,7 +134,7 @@ best_point best_on(const branch_fit& f, bool r2, double least) {
         b.g = lo;
         const double turn = f.C != 0 ? std::clamp(f.dc * f.M / f.C, lo, hi) : lo;
         for (double g : {hi, turn})
-            if (f.r2(g) > f.r2(b.g)) b.g = g;
+            if (f.r2_stt(g) > f.r2_stt(b.g)) b.g = g;
     } else if (f.Q > 0) {
         b.g = std::clamp(f.C * f.dc / f.Q, lo, hi);
     } else {
@@ -138,8 +142,8 @@ best_point best_on(const branch_fit& f, bool r2, double least) {
         const double falls = -2 * f.C * f.dc;
         b.g = falls == 0 ? std::clamp(middle, lo, hi) : falls > 0 ? lo : hi;
     }
-    b.score = r2 ? f.r2(b.g) : f.rss(b.g) / f.n;
-    b.at_bound = !r2 && !(f.rate(b.g) > least);
+    b.score = r2 ? f.r2_stt(b.g) : f.rss_stt(b.g);
+    b.at_bound = !r2 && !(f.sty(b.g) > least);
     return b;
 }
 
@@ -149,26 +153,26 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
                      std::vector<branch_score>* every, clock_fit& fit) {
     const std::uint32_t m = u.size();
     fit = clock_fit{};
-    // The dates centred on their mean.
+    // The dates centred on their mean, and their spread.
     double sum = 0;
     std::size_t count = 0;
-    for (std::uint32_t v = 0; v < m; ++v)
-        if (!std::isnan(dates[v])) sum += dates[v], ++count;
+    for (double d : dates)
+        if (!std::isnan(d)) sum += d, ++count;
     fit.dated = count;
     if (count < 2) return "fewer than two leaves have dates";
-    const double mean = sum / static_cast<double>(count);
-    double first = std::nan("");
-    bool spread = false;
-    for (std::uint32_t v = 0; v < m && !spread; ++v) {
-        if (std::isnan(dates[v])) continue;
-        if (std::isnan(first)) first = dates[v];
-        spread = dates[v] != first;
-    }
-    if (!spread) return "every dated leaf has the same date";
+    const double n = static_cast<double>(count), mean = sum / n;
+    double stt = 0;
+    for (double d : dates)
+        if (!std::isnan(d)) stt += (d - mean) * (d - mean);
+    if (!(stt > 0)) return "every dated leaf has the same date";
 
+    // The lengths, read once; after the passes, each node's distance from
+    // the chosen point takes the place of its length.
+    std::vector<double> length = u.lengths();
+    const double per_leaf = 1 / n;
     auto pass = [&](auto&& take) {
-        fold_sides<side>(u, side_ops{u, dates, mean}, [&](std::uint32_t v, const side& low, const side& high) {
-            take(v, fit_of(low, high, u.length(v)));
+        fold_sides<side>(u, side_ops{length, dates, mean}, [&](std::uint32_t v, const side& low, const side& high) {
+            take(v, fit_of(low, high, length[v], n, per_leaf));
         });
     };
     std::uint32_t chosen = none;
@@ -182,10 +186,10 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     };
     // First the largest rate any point gives (at a branch's ends), and the
     // best point among those of positive rate.
-    double largest = -INFINITY;
+    double largest = -INFINITY, branch_top;
     pass([&](std::uint32_t v, const branch_fit& f) {
-        largest = std::max({largest, f.rate(f.low()), f.rate(f.high())});
-        const best_point b = best_on(f, r2, 0);
+        const best_point b = best_on(f, r2, 0, branch_top);
+        largest = std::max(largest, branch_top);
         if (better(v, b)) chosen = v, top = b, top_fit = f;
     });
     if (!(largest > 0) || chosen == none) return "no root gives the dates a positive rate";
@@ -199,17 +203,17 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     if (fit.weak || every) {
         if (fit.weak) chosen = none;
         pass([&](std::uint32_t v, const branch_fit& f) {
-            best_point b = best_on(f, r2, fit.weak ? least : 0);
-            if (b.at_bound) b = best_on(f, r2, least);
+            best_point b = best_on(f, r2, fit.weak ? least : 0, branch_top);
+            if (b.at_bound) b = best_on(f, r2, least, branch_top);
             if (every) {
                 branch_score& s = (*every)[v];
                 s.empty = !b.any;
                 if (b.any) {
                     s.position = f.x_of(b.g);
-                    s.score = b.score;
-                    s.rate = f.rate(b.g);
-                    s.root_date = mean + f.root_date(s.position);
-                    s.r2 = f.r2(b.g);
+                    s.score = b.score / stt / (r2 ? 1 : n);
+                    s.rate = f.sty(b.g) / stt;
+                    s.root_date = mean + f.root_date(s.position, stt);
+                    s.r2 = f.r2_stt(b.g) / stt;
                 }
             }
             if (fit.weak && better(v, b)) chosen = v, top = b, top_fit = f;
@@ -220,54 +224,61 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     out.branch = chosen;
     out.real_x = top_fit.x_of(top.g);
 
-    // Every node's distance from the chosen point: below it, then up the
-    // way to the top, then the rest, parents before their children.
+    // Every node's distance from the chosen point, in place of its length:
+    // below it, then up the way to the top, then the rest, parents before
+    // their children.
     const std::uint32_t c = chosen, p = u.parent(c);
-    std::vector<double>& y = fit.distance;
-    y.assign(m, 0.0);
+    std::vector<double>& y = length;
     y[c] = out.real_x;
-    for (std::uint32_t w = c + 1; w < c + u.extent[c]; ++w) y[w] = y[u.parent(w)] + u.length(w);
-    y[p] = top_fit.e - out.real_x;
-    for (std::uint32_t a = p; a != 0; a = u.parent(a)) y[u.parent(a)] = y[a] + u.length(a);
+    for (std::uint32_t w = c + 1; w < c + u.extent[c]; ++w) y[w] += y[u.parent(w)];
+    double carry = top_fit.e - out.real_x;
+    for (std::uint32_t a = p;; a = u.parent(a)) {
+        const double own = y[a];  // the length above a
+        y[a] = carry;
+        if (a == 0) break;
+        carry += own;
+    }
     for (std::uint32_t w = 1; w < m; ++w) {
         if (w == c) {
             w += u.extent[c] - 1;
         } else if (!(w <= p && p < w + u.extent[w])) {
-            y[w] = y[u.parent(w)] + u.length(w);
+            y[w] += y[u.parent(w)];
         }
     }
-    // The regression from its definition, about the means.
-    const double n = static_cast<double>(count);
-    std::vector<double>& r = fit.residual;  // the centred dates, then the residuals
-    r.assign(m, std::nan(""));
+    // The regression from its definition, about the means: each dated
+    // leaf's distance first, by leaf.
+    std::vector<double>& r = fit.residual;
+    r.assign(dates.size(), std::nan(""));
     double cbar = 0, ybar = 0;
-    for (std::uint32_t v = 0; v < m; ++v)
-        if (!std::isnan(dates[v])) r[v] = dates[v] - mean, cbar += r[v], ybar += y[v];
+    for (std::uint32_t v = 0, i = 0; v < m; ++v) {
+        if (!u.is_leaf(v)) continue;
+        if (!std::isnan(dates[i])) r[i] = y[v], cbar += dates[i] - mean, ybar += y[v];
+        ++i;
+    }
     cbar /= n;
     ybar /= n;
-    double stt = 0, sty = 0, syy = 0;
-    for (std::uint32_t v = 0; v < m; ++v) {
-        if (std::isnan(r[v])) continue;
-        const double dt = r[v] - cbar, dy = y[v] - ybar;
-        stt += dt * dt, sty += dt * dy, syy += dy * dy;
+    double tt = 0, ty = 0, yy = 0;
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        if (std::isnan(dates[i])) continue;
+        const double dt = dates[i] - mean - cbar, dy = r[i] - ybar;
+        tt += dt * dt, ty += dt * dy, yy += dy * dy;
     }
-    fit.rate = sty / stt;
+    fit.rate = ty / tt;
     fit.root_date = mean + (cbar - ybar / fit.rate);
-    // Each tip's residual, where its centred date was.
+    // Each tip's residual, where its distance was.
     double rss = 0;
-    for (std::uint32_t v = 0; v < m; ++v) {
-        if (std::isnan(r[v])) continue;
-        r[v] = y[v] - ybar - fit.rate * (r[v] - cbar);
-        rss += r[v] * r[v];
-    }
-    fit.rms = rss / n;
-    fit.r2 = syy > 0 ? 1 - rss / syy : 0;
-    // Outliers: residuals past 3 interquartile distances, the quartiles by
-    // linear interpolation.
     std::vector<double> sorted;
     sorted.reserve(count);
-    for (std::uint32_t v = 0; v < m; ++v)
-        if (!std::isnan(r[v])) sorted.push_back(r[v]);
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        if (std::isnan(dates[i])) continue;
+        r[i] = r[i] - ybar - fit.rate * (dates[i] - mean - cbar);
+        rss += r[i] * r[i];
+        sorted.push_back(r[i]);
+    }
+    fit.rms = rss / n;
+    fit.r2 = yy > 0 ? 1 - rss / yy : 0;
+    // Outliers: residuals past 3 interquartile distances, the quartiles by
+    // linear interpolation.
     auto quantile = [&](double q) {
         const double h = (n - 1) * q;
         const std::size_t i = static_cast<std::size_t>(h);
@@ -277,10 +288,11 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
         const double next = *std::min_element(sorted.begin() + static_cast<std::ptrdiff_t>(i) + 1, sorted.end());
         return at + (h - static_cast<double>(i)) * (next - at);
     };
-    const double spread_of = quantile(0.75) - quantile(0.25);
-    fit.outlier.assign(m, 0);
-    for (std::uint32_t v = 0; v < m; ++v)
-        if (!std::isnan(r[v]) && std::fabs(r[v]) > 3 * spread_of) fit.outlier[v] = 1, ++fit.outliers;
+    const double spread = quantile(0.75) - quantile(0.25);
+    fit.outlier.assign(dates.size(), 0);
+    for (std::size_t i = 0; i < dates.size(); ++i)
+        if (!std::isnan(r[i]) && std::fabs(r[i]) > 3 * spread) fit.outlier[i] = 1, ++fit.outliers;
+    fit.distance = std::move(length);
     if (every) {
         branch_score& s = (*every)[c];
         s.position = out.real_x;

@@ -59,38 +59,33 @@ std::string clock_reports::open(const clock_files& files) {
     return "";
 }
 
-std::string clock_reports::add(std::size_t tree_number, const tree& t, const chooser& c, const translation* names) {
+std::string clock_reports::add(std::size_t tree_number, const chooser& c, const translation* names) {
     const clock_fit& fit = c.clock();
     const std::vector<double>& dates = c.dates();
-    const node_ref offset = c.view_offset();
-    const std::uint32_t m = static_cast<std::uint32_t>(dates.size());
-    // A leaf of the view: a node without children, or a top of one child.
-    auto leaf = [&](std::uint32_t v) {
-        const node_ref n = v + offset;
-        return t.nodes[n].is_leaf() || (v == 0 && offset == 0 && t.one_child(0));
-    };
-    std::size_t leaves = 0;
-    for (std::uint32_t v = 0; v < m; ++v) leaves += leaf(v);
+    const unrooted& u = c.seen();
+    const std::uint32_t m = u.size();
+    auto leaf = [&](std::uint32_t v) { return u.is_leaf(v); };
+    const std::size_t leaves = u.leaves();
     if (tips) {
-        const unrooted u(t);
         std::string name;
         text.clear();
-        for (std::uint32_t v = 0; v < m; ++v) {
+        for (std::uint32_t v = 0, i = 0; v < m; ++v) {
             if (!leaf(v)) continue;
             leaf_name_of(u, v, names, name);
             number(text, tree_number);
             text += '\t';
             text += name;
             text += '\t';
-            const bool dated = !std::isnan(dates[v]);
-            if (dated) number(text, dates[v]);
+            const bool dated = !std::isnan(dates[i]);
+            if (dated) number(text, dates[i]);
             text += '\t';
             number(text, fit.distance[v]);
             text += '\t';
-            if (dated) number(text, fit.residual[v]);
+            if (dated) number(text, fit.residual[i]);
             text += '\t';
-            text += fit.outlier[v] ? '1' : '0';
+            text += fit.outlier[i] ? '1' : '0';
             text += '\n';
+            ++i;
             if (text.size() > (1 << 20)) {
                 const std::string error = write(tips, paths.tips, text);
                 if (!error.empty()) return error;
@@ -123,11 +118,14 @@ std::string clock_reports::add(std::size_t tree_number, const tree& t, const cho
     }
     if (!paths.plot.empty()) {
         clock_picture p;
-        for (std::uint32_t v = 0; v < m; ++v) {
-            if (std::isnan(dates[v])) continue;
-            p.dates.push_back(dates[v]);
-            p.distances.push_back(fit.distance[v]);
-            p.outliers.push_back(fit.outlier[v]);
+        for (std::uint32_t v = 0, i = 0; v < m; ++v) {
+            if (!leaf(v)) continue;
+            if (!std::isnan(dates[i])) {
+                p.dates.push_back(dates[i]);
+                p.distances.push_back(fit.distance[v]);
+                p.outliers.push_back(fit.outlier[i]);
+            }
+            ++i;
         }
         p.rate = fit.rate;
         p.root_date = fit.root_date;

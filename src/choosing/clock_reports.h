@@ -23,7 +23,7 @@ public:
     std::string open(const clock_files& files);
     // The rows and the picture of tree number `number`, just chosen on;
     // "" or what is wrong.
-    std::string add(std::size_t number, const tree& t, const chooser& c, const translation* names);
+    std::string add(std::size_t number, const chooser& c, const translation* names);
     // Closes the files; "" or what is wrong.
     std::string close();
 

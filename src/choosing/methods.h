@@ -34,8 +34,9 @@ struct clock_fit {
     std::size_t dated = 0, outliers = 0;
     bool weak = false;  // the best point had to be bounded away from a rate of 0
     double rate = 0, root_date = 0, r2 = 0, rms = 0;
-    // By view node: the distance from the root; a dated leaf's residual,
-    // else NaN; 1 where a leaf is an outlier.
+    // By view node, the distance from the root; by leaf (in pre-order, as
+    // fold_sides numbers them), a dated leaf's residual, else NaN, and 1
+    // where it is an outlier.
     std::vector<double> distance, residual;
     std::vector<char> outlier;
 };
@@ -100,7 +101,8 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
 std::string by_midpoint(const unrooted& u, found& out);
 std::string by_minvar(const unrooted& u, found& out, std::vector<branch_score>* every);
 std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every);
-// Dates by view node, NaN where a leaf has none (and at inner nodes); r2:
+// Dates by leaf (in pre-order, as fold_sides numbers them), NaN where a leaf
+// has none; r2:
 // the point of largest R^2 rather than of least residual.
 std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r2, found& out,
                      std::vector<branch_score>* every, clock_fit& fit);

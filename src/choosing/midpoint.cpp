@@ -146,7 +146,7 @@ std::string midpoint_of(const unrooted& u, const std::vector<Num>& length, const
     // The farthest leaf; Arith::nothing() if none.
     struct far_ops {
         const std::vector<Num>& length;
-        Num leaf(std::uint32_t) const { return Num{}; }
+        Num leaf(std::uint32_t, std::uint32_t) const { return Num{}; }
         Num none() const { return Arith::nothing(); }
         Num away(const Num& a, std::uint32_t v) const {
             return Arith::less(none(), a) ? Arith::add(a, length[v]) : a;

@@ -21,7 +21,7 @@ struct spread {
 
 struct spread_ops {
     const std::vector<double>& length;
-    spread leaf(std::uint32_t) const { return {1, 0, 0}; }
+    spread leaf(std::uint32_t, std::uint32_t) const { return {1, 0, 0}; }
     spread none() const { return {}; }
     spread away(const spread& a, std::uint32_t v) const { return {a.k, a.mean + length[v], a.m2}; }
     spread join(const spread& a, const spread& b) const {

@@ -50,7 +50,7 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     }
     struct tally_ops {
         const std::vector<char>& in;
-        tally leaf(std::uint32_t v) const { return {1, static_cast<std::uint32_t>(in[v])}; }
+        tally leaf(std::uint32_t v, std::uint32_t) const { return {1, static_cast<std::uint32_t>(in[v])}; }
         tally none() const { return {}; }
         tally away(const tally& a, std::uint32_t) const { return a; }
         tally join(const tally& a, const tally& b) const { return {a.leaves + b.leaves, a.outgroup + b.outgroup}; }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "common/io.h"
 #include "reading/input.h"
@@ -56,32 +57,45 @@ int run_roots(const char* path, const standard::roots::options& given, bool newi
     const bool clock = how.how == standard::roots::method::clock;
     standard::dates_table table;
     standard::roots::clock_reports reports;
+    // The dates table is read while the first tree is, on a thread of its
+    // own; nothing is written before it is in.
+    std::string table_error;
+    std::thread loader;
+    auto table_read = [&] {
+        if (loader.joinable()) loader.join();
+        return table_error.empty();
+    };
     if (clock) {
         if (!dates.empty()) {
-            const std::string error = table.load(dates);
-            if (!error.empty()) return fail(error);
+            loader = std::thread([&] { table_error = table.load(dates); });
             how.dates = &table;
         }
         const std::string error = reports.open(files);
-        if (!error.empty()) return fail(error);
+        if (!error.empty()) return table_read() ? fail(error) : fail(table_error);
     }
     std::FILE* in = open_input(path);
-    if (!in) return fail("file not opened");
+    if (!in) return table_read() ? fail("file not opened") : fail(table_error);
     line_writer out(stdout);
     // A tree's lines are out before the input is read again.
     standard::tree_input input(fileno(in), [&out] { out.flush(); }, newick || how.scores);
     standard::tree t;
     standard::roots::chooser chooser(how);
-    if (how.scores) {
+    // The table's header, first of all, once any dates table is in.
+    bool headed = !how.scores;
+    auto head = [&] {
+        if (headed || !table_read()) return;
         out.wrote(put(out.room(80), clock ? "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\trate\troot_date\tr2\tbest"
                                           : "tree\tbranch\tnode\tleaves\tlength\tposition\tscore\tbest"));
         out.end_line();
-    }
+        headed = true;
+    };
+    if (!loader.joinable()) head();
     standard::reader::result got;
     std::size_t trees = 0;
     std::string error, report_error;  // the tree's; a report's file's
     while ((got = input.next(t)) == standard::reader::read) {
-        ++trees;
+        if (++trees == 1 && !table_read()) break;
+        head();
         out.add_lines(input.copied());
         input.copied().clear();
         error = chooser.choose(t, input.names());
@@ -89,7 +103,7 @@ int run_roots(const char* path, const standard::roots::options& given, bool newi
         // The clock's reports first: their memory is given back before the
         // line is made.
         if (clock) {
-            if (!(report_error = reports.add(trees, t, chooser, input.names())).empty()) break;
+            if (!(report_error = reports.add(trees, chooser, input.names())).empty()) break;
             chooser.forget_clock();
         }
         if (how.scores) {
@@ -103,6 +117,11 @@ int run_roots(const char* path, const standard::roots::options& given, bool newi
         }
         if (!out.ok()) break;
     }
+    if (!table_read()) {
+        close_input(in);
+        return fail(table_error);
+    }
+    head();
     if (clock && report_error.empty()) report_error = reports.close();
     // The rest of a NEXUS file, or what stood before a bad tree.
     out.add_lines(input.copied());

@@ -67,21 +67,21 @@ double length_value(std::string_view text);
 // For every branch v, a summary S of the leaves on each side: `below`, of
 // v's side seen from v, and `above`, of the other side seen from v's parent
 // end, handed to visit(v, below, above) once for each branch, parents'
-// branches before their children's. Ops gives a leaf seen from itself,
-// leaf(v); none(); join(a, b) of two disjoint sets; and away(a, v), a seen
+// branches before their children's. Ops gives leaf v seen from itself,
+// leaf(v, i), i its number among the leaves in pre-order from 0; none(); join(a, b) of two disjoint sets; and away(a, v), a seen
 // from the far end of the branch above v. One pass up and one back down,
-// with no recursion; memory is one S an inner node (a leaf's is leaf(v),
+// with no recursion; memory is one S an inner node (a leaf's is leaf(v, i),
 // made again where it is wanted) and an index a node.
 template <class S, class Ops, class Visit>
 void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
     const std::uint32_t m = u.size();
-    // at[v]: v's slot, for a node with children.
+    // at[v]: v's slot, for a node with children; a leaf's number, for a leaf
+    // (a top that is a leaf is number 0).
     std::vector<std::uint32_t> at(m, none);
-    std::uint32_t inner = 0;
-    for (std::uint32_t v = 0; v < m; ++v)
-        if (u.extent[v] > 1) at[v] = inner++;
+    std::uint32_t inner = 0, leaves = u.is_leaf(0);
+    for (std::uint32_t v = 0; v < m; ++v) at[v] = u.extent[v] > 1 ? inner++ : leaves++;
     std::vector<S> slot(inner, ops.none());
-    auto below = [&](std::uint32_t v) { return at[v] == none ? ops.leaf(v) : slot[at[v]]; };
+    auto below = [&](std::uint32_t v) { return u.extent[v] == 1 ? ops.leaf(v, at[v]) : slot[at[v]]; };
     // Up: children come after their parents in pre-order.
     for (std::uint32_t v = m; v-- > 1;) {
         S& p = slot[at[u.parent(v)]];
@@ -101,13 +101,13 @@ void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
         }
         after.assign(kids.size() + 1, ops.none());
         for (std::size_t i = kids.size(); i-- > 0;) after[i] = ops.join(seen[i], after[i + 1]);
-        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0) : ops.none()) : ops.away(slot[at[p]], p);
+        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0, 0) : ops.none()) : ops.away(slot[at[p]], p);
         for (std::size_t i = 0; i < kids.size(); ++i) {
             const std::uint32_t c = kids[i];
             S other = ops.join(outside, after[i + 1]);
             visit(c, below(c), other);
             outside = ops.join(outside, seen[i]);
-            if (at[c] != none) slot[at[c]] = std::move(other);
+            if (u.extent[c] > 1) slot[at[c]] = std::move(other);
         }
     }
 }
