@@ -118,22 +118,30 @@ std::string chooser::choose(const tree& t, const translation* names) {
 
 void chooser::dates_of(const unrooted& u, const translation* names) {
     leaf_dates.assign(u.leaves(), std::nan(""));
-    // A table is asked for a batch of names at a time.
+    // A table is asked for a batch of names at a time; a plain label is
+    // its own name, in the tree's text.
     constexpr std::size_t batch = 64;
     std::string name[batch];
+    std::string_view key[batch];
     std::uint32_t at[batch];
     double year[batch];
     std::size_t n = 0;
     auto look_up = [&] {
-        how.dates->find(name, n, year);
+        how.dates->find(key, n, year);
         for (std::size_t i = 0; i < n; ++i) leaf_dates[at[i]] = year[i];
         n = 0;
     };
     for (std::uint32_t v = 0, i = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
-        leaf_name_of(u, v, names, name[n]);
+        const std::string_view label = u.t.label(u.original(v));
+        if (!names && (label.empty() || label.front() != '\'') && (v != 0 || u.offset != 0 || u.extent[0] == 1)) {
+            key[n] = label;
+        } else {
+            leaf_name_of(u, v, names, name[n]);
+            key[n] = name[n];
+        }
         if (!how.dates) {
-            if (date_in_name(name[n], year[0])) leaf_dates[i] = year[0];
+            if (date_in_name(key[n], year[0])) leaf_dates[i] = year[0];
         } else {
             at[n++] = i;
             if (n == batch) look_up();

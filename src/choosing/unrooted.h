@@ -99,14 +99,17 @@ void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
             kids.push_back(c);
             seen.push_back(ops.away(below(c), c));
         }
-        after.assign(kids.size() + 1, ops.none());
-        for (std::size_t i = kids.size(); i-- > 0;) after[i] = ops.join(seen[i], after[i + 1]);
+        // after[i]: the kids past i-1, joined (after[0], all of them, is
+        // never wanted).
+        const std::size_t k = kids.size();
+        after.assign(k + 1, ops.none());
+        for (std::size_t i = k; i-- > 1;) after[i] = ops.join(seen[i], after[i + 1]);
         S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0, 0) : ops.none()) : ops.away(slot[at[p]], p);
-        for (std::size_t i = 0; i < kids.size(); ++i) {
+        for (std::size_t i = 0; i < k; ++i) {
             const std::uint32_t c = kids[i];
             S other = ops.join(outside, after[i + 1]);
             visit(c, below(c), other);
-            outside = ops.join(outside, seen[i]);
+            if (i + 1 < k) outside = ops.join(outside, seen[i]);
             if (u.extent[c] > 1) slot[at[c]] = std::move(other);
         }
     }

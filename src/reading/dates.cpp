@@ -205,13 +205,13 @@ bool dates_table::find(std::string_view key, double& year) const {
     return true;
 }
 
-void dates_table::find(const std::string* keys, std::size_t count, double* out) const {
+void dates_table::find(const std::string_view* keys, std::size_t count, double* out) const {
     constexpr std::size_t batch = 16;
     std::size_t h[batch];
     const std::size_t mask = slots.size() - 1;
     for (std::size_t from = 0; from < count; from += batch) {
         const std::size_t n = std::min(batch, count - from);
-        const std::string* k = keys + from;
+        const std::string_view* k = keys + from;
         if (slots.empty()) {
             for (std::size_t i = 0; i < n; ++i) out[from + i] = std::nan("");
             continue;

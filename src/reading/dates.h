@@ -32,7 +32,7 @@ public:
     bool find(std::string_view name, double& year) const;
     // The dates of count names at once, NaN where none: their look-ups
     // overlap in memory, which one at a time wait for in turn.
-    void find(const std::string* names, std::size_t count, double* years) const;
+    void find(const std::string_view* names, std::size_t count, double* years) const;
     std::size_t size() const { return years.size(); }
 
 private:
