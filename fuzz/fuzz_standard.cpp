@@ -1,8 +1,9 @@
 // Fuzz target of the standard mode: arbitrary bytes read as a tree file,
 // Newick or NEXUS. Every tree it holds is rooted on each branch, names and
 // supports alike, and every rooting checked; then rooted by each method of
-// choosing a root (the outgroup its first leaf), and each choice checked, by
-// brute force on small trees. A NEXUS file is read again with its leaves
+// choosing a root (the outgroup its first leaf; the clock's dates those in
+// the leaves' names, by least residual and by R^2), and each choice checked,
+// by brute force on small trees. A NEXUS file is read again with its leaves
 // named: each tree must stand where its rewritten text says, and root as
 // well. Malformed input must give an error, with its place, and nothing
 // else, the same either way. The file is written whole, on threads, as one
@@ -51,6 +52,9 @@ void check_named(std::string_view input, reader::result keyed, const read_error&
         o.outgroups = {{testing::leaf_name(t.label(first_leaf))}};
         fault = testing::check_choice(t, o, t.nodes.size() <= 24);
         require(fault.empty(), "named: " + fault);
+        o.how = roots::method::clock;
+        fault = testing::check_choice(t, o, t.nodes.size() <= 24);
+        require(fault.empty(), "named: " + fault);
     }
     require(got == keyed, "named: read otherwise");
     if (got == reader::failed) require(in.error().message() == keyed_error.message(), "named: another error");
@@ -82,6 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             o.how = how;
             o.scores = true;
             o.outgroups = {{testing::leaf_name(t.label(first_leaf))}};
+            const std::string fault = testing::check_choice(t, o, t.nodes.size() <= 24);
+            require(fault.empty(), fault);
+        }
+        for (bool r2 : {false, true}) {
+            roots::options o;
+            o.how = roots::method::clock;
+            o.r2 = r2;
+            o.scores = true;
             const std::string fault = testing::check_choice(t, o, t.nodes.size() <= 24);
             require(fault.empty(), fault);
         }

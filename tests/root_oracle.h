@@ -2,8 +2,9 @@
 // standard mode's fuzz target. For a tree as read, the oracle lists every
 // branch of its unrooted tree, and at any point of a branch computes afresh,
 // from every leaf and every pair of leaves, the variance of the root-to-leaf
-// distances and the ancestor deviations; check_choice() runs the chooser
-// and holds its choice, its scores and its line against them.
+// distances and the ancestor deviations, and the regression of the
+// distances on the leaves' dates; check_choice() runs the chooser and holds
+// its choice, its scores and its line against them.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -94,6 +96,17 @@ struct oracle_branch {
     // The least variance on the branch and where; the least mean square of
     // the ancestor deviations (the square of mad's score) and where.
     double minvar_least = 0, minvar_at = 0, mad_least = 0, mad_at = 0;
+};
+
+// The root-to-tip regression at one point, from its definition: every
+// leaf's distance from the point, and the least-squares line of distance on
+// date through the dated leaves, fitted about their means.
+struct clock_line {
+    std::size_t n = 0;                // dated leaves
+    std::vector<double> y, residual;  // by leaf; the residual NaN where undated
+    double tbar = 0, ybar = 0, stt = 0, sty = 0, syy = 0;
+    double rate = 0, root_date = 0, rss = 0, r2 = 0;
+    double mean_square() const { return rss / static_cast<double>(n); }
 };
 
 class root_oracle {
@@ -236,6 +249,39 @@ public:
         return sum / static_cast<double>(pairs.size());
     }
 
+    // The regression for a root x along branch k, leaf i dated dates[i]
+    // (NaN: no date).
+    clock_line regression(std::size_t k, double x, const std::vector<double>& dates) const {
+        clock_line f;
+        f.residual.assign(leaves.size(), std::numeric_limits<double>::quiet_NaN());
+        for (std::size_t i = 0; i < leaves.size(); ++i) {
+            f.y.push_back(to_root(k, x, i));
+            if (std::isnan(dates[i])) continue;
+            ++f.n;
+            f.tbar += dates[i];
+            f.ybar += f.y[i];
+        }
+        if (f.n == 0) return f;
+        f.tbar /= static_cast<double>(f.n);
+        f.ybar /= static_cast<double>(f.n);
+        for (std::size_t i = 0; i < leaves.size(); ++i) {
+            if (std::isnan(dates[i])) continue;
+            const double dt = dates[i] - f.tbar, dy = f.y[i] - f.ybar;
+            f.stt += dt * dt;
+            f.sty += dt * dy;
+            f.syy += dy * dy;
+        }
+        f.rate = f.sty / f.stt;
+        f.root_date = f.tbar - f.ybar / f.rate;
+        for (std::size_t i = 0; i < leaves.size(); ++i) {
+            if (std::isnan(dates[i])) continue;
+            f.residual[i] = (f.y[i] - f.ybar) - f.rate * (dates[i] - f.tbar);
+            f.rss += f.residual[i] * f.residual[i];
+        }
+        f.r2 = f.syy > 0 ? 1 - f.rss / f.syy : 0;
+        return f;
+    }
+
     // How far two values of a method may differ and still count as equal.
     double minvar_tolerance() const { return 1e-9 * scale * scale + 1e-300; }
     static constexpr double mad_tolerance = 1e-9;
@@ -324,6 +370,7 @@ inline const char* method_name(roots::method m) {
     case roots::method::midpoint: return "midpoint";
     case roots::method::minvar: return "minvar";
     case roots::method::mad: return "mad";
+    case roots::method::clock: return "clock";
     }
     return "?";
 }
@@ -353,6 +400,317 @@ inline std::set<std::string> names_below(const tree& t, node_ref n) {
     return out;
 }
 
+// The dates of o's leaves, NaN where none: those `known` gives by name,
+// where given; else as the chooser finds them, in its table or in the names.
+inline std::vector<double> clock_dates(const root_oracle& o, const roots::options& how,
+                                       const std::map<std::string, double>* known) {
+    std::vector<double> dates(o.leaves.size(), std::numeric_limits<double>::quiet_NaN());
+    for (std::size_t i = 0; i < o.leaves.size(); ++i) {
+        double year;
+        if (known) {
+            const auto found = known->find(o.names[i]);
+            if (found != known->end()) dates[i] = found->second;
+        } else if (how.dates ? how.dates->find(o.names[i], year) : date_in_name(o.names[i], year)) {
+            dates[i] = year;
+        }
+    }
+    return dates;
+}
+
+// Whether brute force can be trusted with the dates too: no date so far
+// out that its square overflows or its digits swamp the spread.
+inline bool tame_dates(const std::vector<double>& dates) {
+    for (double d : dates)
+        if (!std::isnan(d) && !(std::fabs(d) < 1e9)) return false;
+    return true;
+}
+
+// How far the chooser's regression may stray from the oracle's and still
+// count as the same: a relative 1e-9, with floors for values near 0 from
+// what rounding costs distances up to `scale` long (some thousands of units
+// in the last place, as a path sums its lengths and the fit sums squares).
+struct clock_slack {
+    double scale;
+    double distance() const { return 1e-11 * scale; }
+    double mean_square(const clock_line& f) const {
+        const double spread = f.syy / static_cast<double>(f.n);
+        return 1e-9 * f.mean_square() + 1e-11 * (spread + scale * std::sqrt(spread)) + 1e-22 * scale * scale + 1e-300;
+    }
+    double r2(const clock_line& f) const {
+        return f.syy > 0 ? 1e-9 * std::fabs(f.r2) + mean_square(f) * static_cast<double>(f.n) / f.syy : INFINITY;
+    }
+    double rate(const clock_line& f) const {
+        return 1e-9 * std::fabs(f.rate) + 1e-11 * scale * std::sqrt(static_cast<double>(f.n) / f.stt);
+    }
+    double root_date(const clock_line& f) const {
+        const double r = std::fabs(f.rate);
+        return 1e-9 * std::fabs(f.root_date) + (distance() + std::fabs(f.ybar) * rate(f) / r) / r;
+    }
+    double residual(const clock_line& f, double date) const {
+        return 2 * distance() + rate(f) * std::fabs(date - f.tbar);
+    }
+    // Of the value the clock minimises: RSS/n, or -R^2.
+    double value(const clock_line& f, bool r2_wanted) const { return r2_wanted ? r2(f) : mean_square(f); }
+};
+inline double clock_value(const clock_line& f, bool r2) { return r2 ? -f.r2 : f.mean_square(); }
+
+// A best point the oracle found on a branch: its value (less is better),
+// the value's slack, and where; an infinite value where there is none.
+struct clock_best {
+    double value = INFINITY, slack = 0, x = 0;
+};
+
+// What the oracle finds on one branch for the clock: the larger of its
+// ends' rates (the rate is linear in x, so no point's is larger), and the
+// best point among those of a positive rate; at a rate of 0, the bound
+// those approach; and among those of a rate at least `least`. Candidates:
+// 64 points within the branch and its ends; the turning point (each
+// distance is linear in x, so Sty is, Syy is quadratic, RSS = Syy -
+// Sty^2/Stt is a parabola and R^2 = Sty^2/(Stt Syy) turns once); and where
+// the rate crosses 0 and `least`.
+struct clock_scan {
+    double most_rate = -INFINITY, most_rate_slack = 0;
+    clock_best positive, zero, bounded;
+};
+
+inline clock_scan scan_clock(const root_oracle& o, std::size_t k, const std::vector<double>& dates, bool r2,
+                             double least) {
+    const clock_slack slack{o.scale};
+    const double e = o.branches[k].length, lo = std::min(0.0, e), hi = std::max(0.0, e);
+    clock_scan s;
+    auto offer = [&](clock_best& b, double x, const clock_line& f) {
+        if (clock_value(f, r2) < b.value) b = {clock_value(f, r2), slack.value(f, r2), x};
+    };
+    const clock_line low = o.regression(k, lo, dates), high = o.regression(k, hi, dates);
+    s.most_rate = std::max(low.rate, high.rate);
+    s.most_rate_slack = std::max(slack.rate(low), slack.rate(high));
+    constexpr int steps = 65;
+    std::vector<double> xs;
+    for (int i = 0; i <= steps; ++i) xs.push_back(lo + (hi - lo) * i / steps);
+    if (hi > lo) {
+        // In u = x - the middle, Sty = a0 + a1 u and Syy = c0 + c1 u + c2 u^2.
+        const double h = (hi - lo) / 2, middle = lo + h;
+        const clock_line mid = o.regression(k, middle, dates);
+        double u = 0;
+        bool turns = false;
+        if (!r2) {
+            const double a = (low.rss - 2 * mid.rss + high.rss) / (2 * h * h), b = (high.rss - low.rss) / (2 * h);
+            if (a > 0) u = -b / (2 * a), turns = true;
+        } else {
+            const double a0 = mid.sty, a1 = (high.sty - low.sty) / (2 * h), c0 = mid.syy,
+                         c1 = (high.syy - low.syy) / (2 * h), c2 = (high.syy - 2 * mid.syy + low.syy) / (2 * h * h);
+            // d/du (Sty^2 / Syy) = 0 away from Sty = 0: 2 a1 Syy = Sty (c1 + 2 c2 u).
+            const double denominator = a1 * c1 - 2 * a0 * c2;
+            if (denominator != 0) u = (a0 * c1 - 2 * a1 * c0) / denominator, turns = true;
+        }
+        if (turns && std::isfinite(u)) xs.push_back(std::clamp(middle + u, lo, hi));
+    }
+    // A rate within rounding of 0 is 0: the bound that positive rates
+    // approach; and one within rounding of `least` is at least that.
+    for (double x : xs) {
+        const clock_line f = o.regression(k, x, dates);
+        if (f.rate > slack.rate(f)) offer(s.positive, x, f);
+        else if (!r2 && f.rate >= -slack.rate(f) && s.most_rate > s.most_rate_slack) offer(s.zero, x, f);
+        if (!r2 && f.rate >= least - slack.rate(f)) offer(s.bounded, x, f);
+    }
+    // Where the rate crosses c between the branch's ends.
+    auto crossing = [&](double c, double& x) {
+        if (!((low.rate - c) * (high.rate - c) < 0)) return false;
+        x = std::clamp(lo + (c - low.rate) / (high.rate - low.rate) * (hi - lo), lo, hi);
+        return true;
+    };
+    double x;
+    if (!r2 && crossing(0, x)) offer(s.zero, x, o.regression(k, x, dates));
+    // The bound itself, whichever way rounding puts its rate.
+    if (!r2 && crossing(least, x)) offer(s.bounded, x, o.regression(k, x, dates));
+    return s;
+}
+
+// The largest rate any point gives, at an end of some branch, and its slack.
+inline std::pair<double, double> largest_rate(const root_oracle& o, const std::vector<double>& dates) {
+    const clock_slack slack{o.scale};
+    double largest = -INFINITY, largest_slack = 0;
+    for (std::size_t k = 0; k < o.branches.size(); ++k) {
+        for (double x : {0.0, o.branches[k].length}) {
+            const clock_line f = o.regression(k, x, dates);
+            if (f.rate > largest) largest = f.rate, largest_slack = slack.rate(f);
+        }
+    }
+    return {largest, largest_slack};
+}
+
+// What the clock must say of a tree with these dates instead of choosing: ""
+// where it must choose; with `doubt`, where the largest rate is too near 0
+// to tell, it may say either.
+inline std::string clock_refusal(const root_oracle& o, const std::vector<double>& dates, bool& doubt) {
+    doubt = false;
+    std::set<double> distinct;
+    for (double d : dates)
+        if (!std::isnan(d)) distinct.insert(d);
+    if (std::count_if(dates.begin(), dates.end(), [](double d) { return !std::isnan(d); }) < 2)
+        return "fewer than two leaves have dates";
+    if (distinct.size() < 2) return "every dated leaf has the same date";
+    const auto [largest, slack] = largest_rate(o, dates);
+    doubt = std::fabs(largest) <= slack;
+    return largest > 0 ? "" : "no root gives the dates a positive rate";
+}
+
+// Empty when the clock's choice at x along branch k, its regression, its
+// scores and its dates are those of the definitions, else the first fault:
+// its regression is the one fitted afresh there, its rate positive; no
+// point of a positive rate of any branch does better, or where the least
+// RSS is only approached toward a rate of 0 (weak), no point whose rate is
+// at least a millionth of the largest; each branch's row is the best of
+// that branch by the same rule, and empty only where no point of it
+// qualifies.
+inline std::string check_clock(const root_oracle& o, const roots::chooser& c, const roots::options& how,
+                               std::size_t k, double x, const std::vector<double>& dates, const std::string& where) {
+    const bool r2 = how.r2;
+    const clock_slack slack{o.scale};
+    bool doubt;
+    const std::string due = clock_refusal(o, dates, doubt);
+    if (!due.empty() && !doubt) return where + "chose, but " + due;
+    const double least = 1e-6 * largest_rate(o, dates).first;
+    std::vector<clock_scan> scans;
+    for (std::size_t j = 0; j < o.branches.size(); ++j) scans.push_back(scan_clock(o, j, dates, r2, least));
+
+    // The regression reported, and each leaf's date, distance, residual and
+    // whether it is an outlier: the distance by view node (the node as read,
+    // less one where the root is dissolved), the rest by leaf.
+    const clock_line at = o.regression(k, x, dates);
+    const roots::clock_fit& fit = c.clock();
+    auto off = [](double got, double want, double by) { return got != want && !(std::fabs(got - want) <= by); };
+    auto differ = [&](const char* what, double got, double want) {
+        return where + what + " " + number(got) + ", not " + number(want);
+    };
+    if (fit.dated != at.n) return where + std::to_string(fit.dated) + " dated leaves, not " + std::to_string(at.n);
+    if (!(fit.rate > 0)) return where + "a rate of " + number(fit.rate) + ", not positive";
+    if (off(fit.rate, at.rate, slack.rate(at))) return differ("rate", fit.rate, at.rate);
+    if (off(fit.root_date, at.root_date, slack.root_date(at))) return differ("root date", fit.root_date, at.root_date);
+    if (off(fit.r2, at.r2, slack.r2(at))) return differ("R^2", fit.r2, at.r2);
+    if (off(fit.rms, at.mean_square(), slack.mean_square(at))) return differ("RSS/n", fit.rms, at.mean_square());
+    const node_ref offset = dissolved_second(o.t) != none ? 1 : 0;
+    if (c.dates().size() != o.leaves.size() || fit.residual.size() != o.leaves.size() ||
+        fit.outlier.size() != o.leaves.size() || fit.distance.size() != o.t.nodes.size() - offset)
+        return where + "dates, residuals or distances not one a leaf or node";
+    std::vector<double> sorted;
+    for (std::size_t i = 0; i < o.leaves.size(); ++i)
+        if (!std::isnan(at.residual[i])) sorted.push_back(at.residual[i]);
+    std::sort(sorted.begin(), sorted.end());
+    auto quartile = [&](double q) {
+        const double h = static_cast<double>(sorted.size() - 1) * q;
+        const std::size_t i = static_cast<std::size_t>(h);
+        return i + 1 < sorted.size() ? sorted[i] + (h - static_cast<double>(i)) * (sorted[i + 1] - sorted[i]) : sorted[i];
+    };
+    const double fence = 3 * (quartile(0.75) - quartile(0.25));
+    double residual_slack = 0;
+    for (std::size_t i = 0; i < o.leaves.size(); ++i)
+        if (!std::isnan(dates[i])) residual_slack = std::max(residual_slack, slack.residual(at, dates[i]));
+    std::size_t outliers = 0;
+    bool outliers_in_doubt = false;
+    for (std::size_t i = 0; i < o.leaves.size(); ++i) {
+        const std::uint32_t v = static_cast<std::uint32_t>(o.leaves[i] - offset);
+        const std::string leaf = where + "leaf '" + o.names[i] + "': ";
+        const double date = c.dates()[i];
+        if (std::isnan(date) != std::isnan(dates[i]) || (!std::isnan(date) && date != dates[i]))
+            return leaf + "dated " + number(date) + ", not " + number(dates[i]);
+        if (off(fit.distance[v], at.y[i], slack.distance()))
+            return leaf + "at " + number(fit.distance[v]) + " from the root, not " + number(at.y[i]);
+        if (std::isnan(dates[i])) {
+            if (!std::isnan(fit.residual[i]) || fit.outlier[i]) return leaf + "undated, but with a residual";
+            continue;
+        }
+        if (off(fit.residual[i], at.residual[i], slack.residual(at, dates[i])))
+            return leaf + "a residual of " + number(fit.residual[i]) + ", not " + number(at.residual[i]);
+        const bool outlier = std::fabs(at.residual[i]) > fence;
+        if (std::fabs(std::fabs(at.residual[i]) - fence) <= 8 * residual_slack) {
+            outliers_in_doubt = true;
+        } else if (outlier != (fit.outlier[i] != 0)) {
+            return leaf + (outlier ? "past " : "within ") + number(fence) + ", 3 interquartile distances, but " +
+                   (outlier ? "no outlier" : "an outlier");
+        }
+        outliers += outlier;
+    }
+    if (!outliers_in_doubt && fit.outliers != outliers)
+        return where + std::to_string(fit.outliers) + " outliers, not " + std::to_string(outliers);
+
+    // The choice: of a rate clearly positive (a rate within rounding of 0
+    // is the bound that positive rates approach, never a best point of its
+    // own), and no point that qualifies does better.
+    auto positive_rate = [&](const clock_line& f) {
+        return f.rate > slack.rate(f) || f.rate >= least - slack.rate(f);
+    };
+    const double here = clock_value(at, r2), here_slack = slack.value(at, r2);
+    if (!positive_rate(at)) return where + "a rate of " + number(at.rate) + ", in effect 0";
+    clock_best positive, zero;
+    std::size_t positive_on = 0, zero_on = 0;
+    for (std::size_t j = 0; j < scans.size(); ++j) {
+        if (scans[j].positive.value < positive.value) positive = scans[j].positive, positive_on = j;
+        if (scans[j].zero.value < zero.value) zero = scans[j].zero, zero_on = j;
+    }
+    auto on = [&](std::size_t j, const clock_best& b) {
+        return number(r2 ? -b.value : b.value) + " at " + number(b.x) + " on the branch above node " +
+               std::to_string(o.branches[j].chosen);
+    };
+    const std::string value_name = r2 ? "R^2 " : "RSS/n ";
+    if (!fit.weak && !r2 && zero.value < positive.value - positive.slack - zero.slack)
+        return where + "not weak, but " + value_name + on(zero_on, zero) + " at a rate of 0 is below " +
+               on(positive_on, positive) + ", the least at a positive rate";
+    if (fit.weak) {
+        if (r2) return where + "weak, for R^2";
+        if (at.rate < least - slack.rate(at)) return where + "weak, at a rate below a millionth of the largest";
+        if (positive.value + positive.slack < zero.value - zero.slack)
+            return where + "weak, but " + value_name + on(positive_on, positive) + " at a positive rate is below " +
+                   on(zero_on, zero) + " at a rate of 0";
+    }
+    for (std::size_t j = 0; j < scans.size(); ++j) {
+        for (const clock_best* b : fit.weak ? std::vector<const clock_best*>{&scans[j].bounded}
+                                            : std::vector<const clock_best*>{&scans[j].positive, &scans[j].zero}) {
+            if (here > b->value + here_slack + b->slack)
+                return where + value_name + number(r2 ? -here : here) + ", but " + on(j, *b) +
+                       (b == &scans[j].zero ? ", approached at a positive rate" : "");
+        }
+    }
+    if (!how.scores) return "";
+
+    // Every branch's row: at its best point, with the regression there.
+    const std::vector<roots::scored_branch>& table = c.scores();
+    for (std::size_t j = 0; j < table.size(); ++j) {
+        const roots::scored_branch& row = table[j];
+        const clock_scan& s = scans[j];
+        const std::string in_row = where + "row " + std::to_string(j) + " (the branch above node " +
+                                   std::to_string(o.branches[j].chosen) + "): ";
+        // Whether the branch's own best at a positive rate is, or may be,
+        // only approached toward a rate of 0: then the best whose rate is at
+        // least a millionth of the largest.
+        const bool may_be_weak = !r2 && s.zero.value <= s.positive.value + s.zero.slack + s.positive.slack;
+        const bool weak = !r2 && s.zero.value < s.positive.value - s.zero.slack - s.positive.slack;
+        if (row.empty) {
+            if (s.most_rate <= s.most_rate_slack) continue;
+            if (may_be_weak && s.most_rate < least + s.most_rate_slack) continue;
+            return in_row + "empty, but its rate reaches " + number(s.most_rate);
+        }
+        const clock_line f = o.regression(j, row.position, dates);
+        if (!(row.rate > 0)) return in_row + "a rate of " + number(row.rate) + ", not positive";
+        if (!positive_rate(f))
+            return in_row + "a rate of " + number(f.rate) + " at " + number(row.position) + ", in effect 0";
+        if (weak && f.rate < least - slack.rate(f))
+            return in_row + "its best only approached at a rate of 0, and a rate of " + number(f.rate) +
+                   " below a millionth of the largest";
+        if (off(row.score, r2 ? f.r2 : f.mean_square(), slack.value(f, r2)))
+            return in_row + "scores " + number(row.score) + ", not " + number(r2 ? f.r2 : f.mean_square()) + " at " +
+                   number(row.position);
+        if (off(row.rate, f.rate, slack.rate(f))) return in_row + "rate " + number(row.rate) + ", not " + number(f.rate);
+        if (off(row.root_date, f.root_date, slack.root_date(f)))
+            return in_row + "root date " + number(row.root_date) + ", not " + number(f.root_date);
+        if (off(row.r2, f.r2, slack.r2(f))) return in_row + "R^2 " + number(row.r2) + ", not " + number(f.r2);
+        const clock_best& best = may_be_weak ? s.bounded : s.positive;
+        if (clock_value(f, r2) > best.value + slack.value(f, r2) + best.slack)
+            return in_row + "at " + number(row.position) + ", but " + on(j, best);
+    }
+    return "";
+}
+
 // Empty when the chooser, run on t as `how` says, makes a sound choice, else
 // the first fault found. Always: a refusal is an error text; a choice is a
 // branch of the tree and a point x on it, in [0, e] ([e, 0] for a negative
@@ -368,8 +726,12 @@ inline std::set<std::string> names_below(const tree& t, node_ref n) {
 // middle of a longest path (the first branch holding one), the least
 // variance or least ancestor deviation of all branches (the first branch,
 // its middle, for mad on fewer than 3 leaves), and every score is the
-// method's value at its point and the least of its branch.
-inline std::string check_choice(const tree& t, const roots::options& how, bool brute = true) {
+// method's value at its point and the least of its branch. The clock's
+// dates are those of `dates`, by leaf name, where given (as the chooser
+// must find them), else those the chooser finds; its choice is held to
+// check_clock().
+inline std::string check_choice(const tree& t, const roots::options& how, bool brute = true,
+                                const std::map<std::string, double>* dates = nullptr) {
     const std::string name = std::string(method_name(how.how)) + ": ";
     roots::chooser chooser(how);
     const std::string refusal = chooser.choose(t);
@@ -379,9 +741,14 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
     const bool finite = tame(t);
     brute = brute && finite;
     std::unique_ptr<root_oracle> o;
+    std::vector<double> leaf_dates;
     if (brute) {
         o = std::make_unique<root_oracle>(t);
         if (!o->fault.empty()) return "oracle: " + o->fault;
+        if (how.how == roots::method::clock) {
+            leaf_dates = clock_dates(*o, how, dates);
+            brute = tame_dates(leaf_dates);
+        }
     }
 
     // The outgroup: the first list with a name among the leaves, the names
@@ -413,6 +780,13 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
         case roots::method::midpoint: due = o->longest_exact.digits.empty(); break;
         case roots::method::minvar: break;
         case roots::method::mad: due = o->negative_length || o->pairs.empty(); break;
+        case roots::method::clock: {
+            bool doubt;
+            const std::string why = clock_refusal(*o, leaf_dates, doubt);
+            due = refusal == why || (doubt && refusal == "no root gives the dates a positive rate");
+            if (!due) return name + "refused: " + refusal + (why.empty() ? "" : ", not: " + why);
+            break;
+        }
         }
         return due ? "" : name + "refused: " + refusal;
     }
@@ -456,7 +830,8 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
         return where + "the root's first child is not the chosen node's side";
     if (unrooted(back, how.labels, ids) != unrooted(t, how.labels, ids)) return where + "another unrooted tree";
 
-    const bool scored = how.scores && (how.how == roots::method::minvar || how.how == roots::method::mad);
+    const bool scored = how.scores && (how.how == roots::method::minvar || how.how == roots::method::mad ||
+                                       how.how == roots::method::clock);
     const std::vector<roots::scored_branch>& table = chooser.scores();
     if (scored && finite) {
         if (table.size() != order.size())
@@ -534,6 +909,7 @@ inline std::string check_choice(const tree& t, const roots::options& how, bool b
         }
         break;
     }
+    case roots::method::clock: return check_clock(*o, chooser, how, k, xd, leaf_dates, where);
     }
     return "";
 }

@@ -105,45 +105,54 @@ struct best_point {
 };
 
 // The best point of a branch among those whose Sty is at least `least`
-// (with least 0: a positive rate, the bound itself taken and marked). The
-// largest Sty of the branch's points goes to `top`.
+// (no less than what rounding can make of a rate of 0). The bound itself is
+// taken, and marked. The largest Sty of the branch's points goes to `top`.
 best_point best_on(const branch_fit& f, bool r2, double least, double& top) {
     best_point b;
     const double g0 = f.g_of(0), g1 = f.g_of(f.e);
     double lo = std::min(g0, g1), hi = std::max(g0, g1);
     const double s_lo = f.sty(lo), s_hi = f.sty(hi);
     top = std::max(s_lo, s_hi);
-    if (!(top > 0)) return b;
+    if (!(top >= least) || !(top > 0)) return b;
     // The points whose Sty is at least `least`: a half-line of g.
-    const double slope = f.k * f.dc, bound = least - f.C;
-    if (slope > 0) {
-        if (s_lo < least) lo = std::max(lo, bound / slope);
-    } else if (slope < 0) {
-        if (s_hi < least) hi = std::min(hi, bound / slope);
-    } else if (f.C < least) {
-        return b;
+    const double slope = f.k * f.dc;
+    bool low_bound = false, high_bound = false;
+    if (slope > 0 && s_lo < least) {
+        lo = std::max(lo, (least - f.C) / slope);
+        low_bound = true;
+    } else if (slope < 0 && s_hi < least) {
+        hi = std::min(hi, (least - f.C) / slope);
+        high_bound = true;
     }
     if (!(lo <= hi)) return b;
     b.any = true;
+    // Where every allowed point fits alike: the branch's middle, or the
+    // middle of the points allowed.
     const double middle = f.m1 - f.m2;  // x = e / 2
+    const double alike = middle >= lo && middle <= hi ? middle : lo + (hi - lo) / 2;
     if (f.k == 0) {
-        // Every point of the branch fits alike: its middle.
-        b.g = std::clamp(middle, lo, hi);
+        b.g = alike;
     } else if (r2) {
-        // The ends, and the turning point between them.
-        b.g = lo;
-        const double turn = f.C != 0 ? std::clamp(f.dc * f.M / f.C, lo, hi) : lo;
-        for (double g : {hi, turn})
-            if (f.r2_stt(g) > f.r2_stt(b.g)) b.g = g;
+        // The ends, and the turning point between them. Where R^2 is the
+        // same all along (two clusters of distances), the end farthest
+        // from a rate of 0: another point must do better than rounding.
+        const double far_end = high_bound ? lo : hi, near_end = high_bound ? hi : lo;
+        const double turn = f.C != 0 ? std::clamp(f.dc * f.M / f.C, lo, hi) : far_end;
+        b.g = far_end;
+        double most = f.r2_stt(far_end);
+        for (double g : {turn, near_end}) {
+            const double r = f.r2_stt(g);
+            if (r > most * (1 + 1e-12)) b.g = g, most = r;
+        }
     } else if (f.Q > 0) {
         b.g = std::clamp(f.C * f.dc / f.Q, lo, hi);
     } else {
         // RSS is the same all along, or falls one way.
         const double falls = -2 * f.C * f.dc;
-        b.g = falls == 0 ? std::clamp(middle, lo, hi) : falls > 0 ? lo : hi;
+        b.g = falls == 0 ? alike : falls > 0 ? lo : hi;
     }
     b.score = r2 ? f.r2_stt(b.g) : f.rss_stt(b.g);
-    b.at_bound = !r2 && !(f.sty(b.g) > least);
+    b.at_bound = !r2 && ((low_bound && b.g == lo) || (high_bound && b.g == hi));
     return b;
 }
 
@@ -170,6 +179,20 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     // the chosen point takes the place of its length.
     std::vector<double> length = u.lengths();
     const double per_leaf = 1 / n;
+    // A rate within rounding of 0 counts as 0: Sty below a hundred-billionth
+    // of the longest path (every length counted by its size) times
+    // sqrt(n Stt), the most |Sty| the tree's distances could make of it.
+    double longest = 0;
+    {
+        std::vector<double> far(m, 0.0);  // the farthest leaf below v
+        for (std::uint32_t v = m; v-- > 1;) {
+            const std::uint32_t up = u.parent(v);
+            const double reach = far[v] + std::fabs(length[v]);
+            longest = std::max(longest, far[up] + reach);
+            far[up] = std::max(far[up], reach);
+        }
+    }
+    const double noise = 1e-11 * longest * std::sqrt(n * stt);
     auto pass = [&](auto&& take) {
         fold_sides<side>(u, side_ops{length, dates, mean}, [&](std::uint32_t v, const side& low, const side& high) {
             take(v, fit_of(low, high, length[v], n, per_leaf));
@@ -188,7 +211,7 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     // best point among those of positive rate.
     double largest = -INFINITY, branch_top;
     pass([&](std::uint32_t v, const branch_fit& f) {
-        const best_point b = best_on(f, r2, 0, branch_top);
+        const best_point b = best_on(f, r2, noise, branch_top);
         largest = std::max(largest, branch_top);
         if (better(v, b)) chosen = v, top = b, top_fit = f;
     });
@@ -197,13 +220,13 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     // date runs off to the past: then the best point whose rate is at
     // least a millionth of the largest. A branch's row in the table, too,
     // where its own least is approached so.
-    const double least = largest * 1e-6;
+    const double least = std::max(largest * 1e-6, 2 * noise);
     fit.weak = top.at_bound;
     if (every) every->assign(m, branch_score{});
     if (fit.weak || every) {
         if (fit.weak) chosen = none;
         pass([&](std::uint32_t v, const branch_fit& f) {
-            best_point b = best_on(f, r2, fit.weak ? least : 0, branch_top);
+            best_point b = best_on(f, r2, fit.weak ? least : noise, branch_top);
             if (b.at_bound) b = best_on(f, r2, least, branch_top);
             if (every) {
                 branch_score& s = (*every)[v];
