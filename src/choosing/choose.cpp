@@ -6,6 +6,8 @@
 #include <cmath>
 #include <charconv>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "choosing/methods.h"
 
@@ -49,10 +51,13 @@ std::string chooser::choose(const tree& t, const translation* names) {
     case method::midpoint: error = by_midpoint(u, f); break;
     case method::minvar: error = by_minvar(u, f, wanted); break;
     case method::mad: error = by_mad(u, f, wanted); break;
-    case method::clock:
-        dates_of(u, names);
-        error = by_clock(u, leaf_dates, how.r2, f, wanted, fitted);
+    case method::clock: {
+        std::vector<double> length;
+        double longest;
+        dates_of(u, names, [&] { clock_lengths(u, length, longest); });
+        error = by_clock(u, leaf_dates, std::move(length), longest, how.r2, f, wanted, fitted);
         break;
+    }
     }
     if (!error.empty()) return error;
     if (f.branch == none) return "";  // a tree of one node has no branch
@@ -116,39 +121,71 @@ std::string chooser::choose(const tree& t, const translation* names) {
     return "";
 }
 
-void chooser::dates_of(const unrooted& u, const translation* names) {
+void chooser::dates_of(const unrooted& u, const translation* names, const std::function<void()>& beside) {
     leaf_dates.assign(u.leaves(), std::nan(""));
-    // A table is asked for a batch of names at a time; a plain label is
-    // its own name, in the tree's text.
-    constexpr std::size_t batch = 64;
-    std::string name[batch];
-    std::string_view key[batch];
-    std::uint32_t at[batch];
-    double year[batch];
-    std::size_t n = 0;
-    auto look_up = [&] {
-        how.dates->find(key, n, year);
-        for (std::size_t i = 0; i < n; ++i) leaf_dates[at[i]] = year[i];
-        n = 0;
+    // The leaves of view nodes [from, to), the first of them leaf i. A
+    // table is asked for a batch of names at a time; a plain label is its
+    // own name, in the tree's text.
+    auto part = [&](std::uint32_t from, std::uint32_t to, std::uint32_t i) {
+        constexpr std::size_t batch = 64;
+        std::string name[batch];
+        std::string_view key[batch];
+        std::uint32_t at[batch];
+        double year[batch];
+        std::size_t n = 0;
+        auto look_up = [&] {
+            how.dates->find(key, n, year);
+            for (std::size_t k = 0; k < n; ++k) leaf_dates[at[k]] = year[k];
+            n = 0;
+        };
+        for (std::uint32_t v = from; v < to; ++v) {
+            if (!u.is_leaf(v)) continue;
+            const std::string_view label = u.t.label(u.original(v));
+            if (!names && (label.empty() || label.front() != '\'') && (v != 0 || u.offset != 0 || u.extent[0] == 1)) {
+                key[n] = label;
+            } else {
+                leaf_name_of(u, v, names, name[n]);
+                key[n] = name[n];
+            }
+            if (!how.dates) {
+                if (date_in_name(key[n], year[0])) leaf_dates[i] = year[0];
+            } else {
+                at[n++] = i;
+                if (n == batch) look_up();
+            }
+            ++i;
+        }
+        if (how.dates && n > 0) look_up();
     };
-    for (std::uint32_t v = 0, i = 0; v < u.size(); ++v) {
-        if (!u.is_leaf(v)) continue;
-        const std::string_view label = u.t.label(u.original(v));
-        if (!names && (label.empty() || label.front() != '\'') && (v != 0 || u.offset != 0 || u.extent[0] == 1)) {
-            key[n] = label;
-        } else {
-            leaf_name_of(u, v, names, name[n]);
-            key[n] = name[n];
-        }
-        if (!how.dates) {
-            if (date_in_name(key[n], year[0])) leaf_dates[i] = year[0];
-        } else {
-            at[n++] = i;
-            if (n == batch) look_up();
-        }
-        ++i;
+    // A big tree's leaves in two parts at once, the other work beside the
+    // smaller: each look-up waits on memory, and finding the dates is the
+    // clock's biggest part after its passes.
+    const std::uint32_t m = u.size();
+    if (m < (1u << 16)) {
+        beside();
+        part(0, m, 0);
+        return;
     }
-    if (how.dates && n > 0) look_up();
+    const std::uint32_t split = static_cast<std::uint32_t>(m * 0.6);
+    std::uint32_t first = 0;
+    for (std::uint32_t v = 0; v < split; ++v) first += u.is_leaf(v);
+    std::exception_ptr failed;
+    std::thread other([&] {
+        try {
+            part(0, split, 0);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        beside();
+        part(split, m, first);
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (failed) std::rethrow_exception(failed);
 }
 
 void chooser::forget_clock() {

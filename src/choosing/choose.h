@@ -5,6 +5,7 @@
 // rootings number them), and the tree is written rooted at that point.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,8 +86,8 @@ public:
     char* write(const tree& t, char* p);
 
 private:
-    // The dates of the leaves of u, by view node.
-    void dates_of(const unrooted& u, const translation* names);
+    // The dates of the leaves of u, by leaf; and, meanwhile, beside().
+    void dates_of(const unrooted& u, const translation* names, const std::function<void()>& beside);
     options how;
     rooting_space space;  // kept from one tree to the next
     std::unique_ptr<rootings> lines;  // of the tree last chosen on, in space

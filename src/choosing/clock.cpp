@@ -158,8 +158,22 @@ best_point best_on(const branch_fit& f, bool r2, double least, double& top) {
 
 }  // namespace
 
-std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r2, found& out,
-                     std::vector<branch_score>* every, clock_fit& fit) {
+void clock_lengths(const unrooted& u, std::vector<double>& length, double& longest) {
+    const std::uint32_t m = u.size();
+    length.assign(m, 0.0);
+    longest = 0;
+    std::vector<float> far(m, 0.0f);  // the farthest leaf below v, roughly
+    for (std::uint32_t v = m; v-- > 1;) {
+        length[v] = u.length(v);
+        const std::uint32_t up = u.parent(v);
+        const double reach = far[v] + std::fabs(length[v]);
+        longest = std::max(longest, far[up] + reach);
+        far[up] = std::max(far[up], static_cast<float>(reach));
+    }
+}
+
+std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::vector<double> length, double longest,
+                     bool r2, found& out, std::vector<branch_score>* every, clock_fit& fit) {
     const std::uint32_t m = u.size();
     fit = clock_fit{};
     // The dates centred on their mean, and their spread.
@@ -175,23 +189,12 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
         if (!std::isnan(d)) stt += (d - mean) * (d - mean);
     if (!(stt > 0)) return "every dated leaf has the same date";
 
-    // The lengths, read once; after the passes, each node's distance from
-    // the chosen point takes the place of its length.
-    std::vector<double> length = u.lengths();
+    // After the passes, each node's distance from the chosen point takes
+    // the place of its length.
     const double per_leaf = 1 / n;
     // A rate within rounding of 0 counts as 0: Sty below a hundred-billionth
     // of the longest path (every length counted by its size) times
     // sqrt(n Stt), the most |Sty| the tree's distances could make of it.
-    double longest = 0;
-    {
-        std::vector<double> far(m, 0.0);  // the farthest leaf below v
-        for (std::uint32_t v = m; v-- > 1;) {
-            const std::uint32_t up = u.parent(v);
-            const double reach = far[v] + std::fabs(length[v]);
-            longest = std::max(longest, far[up] + reach);
-            far[up] = std::max(far[up], reach);
-        }
-    }
     const double noise = 1e-11 * longest * std::sqrt(n * stt);
     auto pass = [&](auto&& take) {
         fold_sides<side>(u, side_ops{length, dates, mean}, [&](std::uint32_t v, const side& low, const side& high) {
@@ -211,6 +214,12 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     // best point among those of positive rate.
     double largest = -INFINITY, branch_top;
     pass([&](std::uint32_t v, const branch_fit& f) {
+        // RSS Stt is at least MQ - C^2 on the branch: one past the best so
+        // far is no choice, and only its largest rate is wanted.
+        if (!r2 && chosen != none && f.M * f.Q - f.C * f.C > top.score) {
+            largest = std::max({largest, f.sty(f.g_of(0)), f.sty(f.g_of(f.e))});
+            return;
+        }
         const best_point b = best_on(f, r2, noise, branch_top);
         largest = std::max(largest, branch_top);
         if (better(v, b)) chosen = v, top = b, top_fit = f;
@@ -248,12 +257,9 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     out.real_x = top_fit.x_of(top.g);
 
     // Every node's distance from the chosen point, in place of its length:
-    // below it, then up the way to the top, then the rest, parents before
-    // their children.
+    // the way up to the top first, then every other node after its parent.
     const std::uint32_t c = chosen, p = u.parent(c);
     std::vector<double>& y = length;
-    y[c] = out.real_x;
-    for (std::uint32_t w = c + 1; w < c + u.extent[c]; ++w) y[w] += y[u.parent(w)];
     double carry = top_fit.e - out.real_x;
     for (std::uint32_t a = p;; a = u.parent(a)) {
         const double own = y[a];  // the length above a
@@ -261,13 +267,9 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
         if (a == 0) break;
         carry += own;
     }
-    for (std::uint32_t w = 1; w < m; ++w) {
-        if (w == c) {
-            w += u.extent[c] - 1;
-        } else if (!(w <= p && p < w + u.extent[w])) {
-            y[w] += y[u.parent(w)];
-        }
-    }
+    y[c] = out.real_x;
+    for (std::uint32_t w = 1; w < m; ++w)
+        if (w != c && !(w <= p && p < w + u.extent[w])) y[w] += y[u.parent(w)];
     // The regression from its definition, about the means: each dated
     // leaf's distance first, by leaf.
     std::vector<double>& r = fit.residual;
@@ -302,16 +304,18 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r
     fit.r2 = yy > 0 ? 1 - rss / yy : 0;
     // Outliers: residuals past 3 interquartile distances, the quartiles by
     // linear interpolation.
+    // The lower quartile first: the upper is then among what lies past it.
+    std::size_t from = 0;
     auto quantile = [&](double q) {
         const double h = (n - 1) * q;
         const std::size_t i = static_cast<std::size_t>(h);
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(i), sorted.end());
-        const double at = sorted[i];
-        if (i + 1 >= sorted.size()) return at;
-        const double next = *std::min_element(sorted.begin() + static_cast<std::ptrdiff_t>(i) + 1, sorted.end());
-        return at + (h - static_cast<double>(i)) * (next - at);
+        const auto at = sorted.begin() + static_cast<std::ptrdiff_t>(i);
+        std::nth_element(sorted.begin() + static_cast<std::ptrdiff_t>(std::min(from, i)), at, sorted.end());
+        from = i + 1;
+        if (i + 1 >= sorted.size()) return *at;
+        return *at + (h - static_cast<double>(i)) * (*std::min_element(at + 1, sorted.end()) - *at);
     };
-    const double spread = quantile(0.75) - quantile(0.25);
+    const double lower = quantile(0.25), spread = quantile(0.75) - lower;
     fit.outlier.assign(dates.size(), 0);
     for (std::size_t i = 0; i < dates.size(); ++i)
         if (!std::isnan(r[i]) && std::fabs(r[i]) > 3 * spread) fit.outlier[i] = 1, ++fit.outliers;

@@ -104,7 +104,12 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
 // Dates by leaf (in pre-order, as fold_sides numbers them), NaN where a leaf
 // has none; r2:
 // the point of largest R^2 rather than of least residual.
-std::string by_clock(const unrooted& u, const std::vector<double>& dates, bool r2, found& out,
-                     std::vector<branch_score>* every, clock_fit& fit);
+// `length` and `longest` are clock_lengths'; `length` becomes the
+// distances of fit.
+std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::vector<double> length, double longest,
+                     bool r2, found& out, std::vector<branch_score>* every, clock_fit& fit);
+// The lengths of u's branches by view node, and the longest path between
+// two leaves, every length counted by its size.
+void clock_lengths(const unrooted& u, std::vector<double>& length, double& longest);
 
 }  // namespace quorlen::standard::roots

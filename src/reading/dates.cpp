@@ -206,7 +206,7 @@ bool dates_table::find(std::string_view key, double& year) const {
 }
 
 void dates_table::find(const std::string_view* keys, std::size_t count, double* out) const {
-    constexpr std::size_t batch = 16;
+    constexpr std::size_t batch = 64;
     std::size_t h[batch];
     const std::size_t mask = slots.size() - 1;
     for (std::size_t from = 0; from < count; from += batch) {
