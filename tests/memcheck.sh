@@ -43,3 +43,11 @@ for nexus in "$work/good.nex" "$work/bad.nex"; do
     memcheck --standard --newick "$nexus" 2>/dev/null
     memcheck --outgroup 'B b' "$nexus" 2>/dev/null
 done
+# The clock, with its reports, from a table (read on a thread of its own)
+# and from names; and a bad table.
+"$build/treegen" --lengths --dates "$work/dates.csv" random 1000 3 >"$work/dated.nwk"
+memcheck --clock --dates "$work/dates.csv" --scores --tips "$work/tips.tsv" --summary "$work/summary.tsv" \
+    --plot "$work/plot.svg" "$work/dated.nwk"
+memcheck --clock=r2 --dates-from-names "$src/examples/flu.nwk"
+printf 'name,date\nA,soon\n' >"$work/bad.csv"
+memcheck --clock --dates "$work/bad.csv" "$work/dated.nwk" 2>/dev/null
