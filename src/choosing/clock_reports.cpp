@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "choosing/clock_plot.h"
+#include "plot/clock_plot.h"
 #include "choosing/methods.h"
 
 namespace quorlen::standard::roots {
@@ -117,7 +117,7 @@ std::string clock_reports::add(std::size_t tree_number, const chooser& c, const 
         if (!error.empty()) return error;
     }
     if (!paths.plot.empty()) {
-        clock_picture p;
+        plot::clock_picture p;
         for (std::uint32_t v = 0, i = 0; v < m; ++v) {
             if (!leaf(v)) continue;
             if (!std::isnan(dates[i])) {
@@ -134,7 +134,7 @@ std::string clock_reports::add(std::size_t tree_number, const chooser& c, const 
         const std::string path = picture_path(paths.plot, tree_number);
         std::FILE* f = std::fopen(path.c_str(), "w");
         if (!f) return not_written(path);
-        std::string error = write(f, path, draw_clock(p));
+        std::string error = write(f, path, plot::draw_clock(p));
         if (std::fclose(f) != 0 && error.empty()) error = not_written(path);
         if (!error.empty()) return error;
     }

@@ -10,7 +10,7 @@
 // nothing is sorted. Values are clamped to within ±far so that no sum or
 // product overflows, a range of no width is widened, and a number that is
 // not finite is never written.
-#include "choosing/clock_plot.h"
+#include "plot/clock_plot.h"
 
 #include <algorithm>
 #include <array>
@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace quorlen::standard::roots {
+namespace quorlen::plot {
 
 namespace {
 
@@ -631,4 +631,4 @@ std::string draw_clock(const clock_picture& p) {
     return out;
 }
 
-}  // namespace quorlen::standard::roots
+}  // namespace quorlen::plot

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quorlen::standard::roots {
+namespace quorlen::plot {
 
 struct clock_picture {
     std::vector<double> dates;      // each dated tip's date, a decimal year
@@ -22,4 +22,4 @@ struct clock_picture {
 // The whole SVG document.
 std::string draw_clock(const clock_picture& p);
 
-}  // namespace quorlen::standard::roots
+}  // namespace quorlen::plot
