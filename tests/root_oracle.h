@@ -570,7 +570,17 @@ inline std::string check_clock(const root_oracle& o, const roots::chooser& c, co
     bool doubt;
     const std::string due = clock_refusal(o, dates, doubt);
     if (!due.empty() && !doubt) return where + "chose, but " + due;
-    const double least = 1e-6 * largest_rate(o, dates).first;
+    // The bound of a weak signal: a millionth of the largest rate, and no
+    // less than twice what rounding makes of a rate of 0, 1e-11 of the
+    // longest path times sqrt(n / Stt), as the program keeps it.
+    double dated = 0, mean = 0, stt = 0;
+    for (double d : dates)
+        if (!std::isnan(d)) dated += 1, mean += d;
+    mean /= dated;
+    for (double d : dates)
+        if (!std::isnan(d)) stt += (d - mean) * (d - mean);
+    const double least = std::max(1e-6 * largest_rate(o, dates).first,
+                                  stt > 0 ? 2e-11 * o.scale * std::sqrt(dated / stt) : 0.0);
     std::vector<clock_scan> scans;
     for (std::size_t j = 0; j < o.branches.size(); ++j) scans.push_back(scan_clock(o, j, dates, r2, least));
 

@@ -270,6 +270,46 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::v
     y[c] = out.real_x;
     for (std::uint32_t w = 1; w < m; ++w)
         if (w != c && !(w <= p && p < w + u.extent[w])) y[w] += y[u.parent(w)];
+    // The point made exact on its branch from every leaf's distance: the
+    // passes' sums, joined over long chains of wide dates, may leave it off
+    // by some millionths. Moving it by d moves the leaves below it by +d and
+    // the rest by -d; RSS and R^2 are then exact functions of d.
+    const auto below = [&](std::uint32_t v) { return v >= c && v < c + u.extent[c]; };
+    if (top_fit.k != 0) {
+        double tbar = 0, abar = 0, sbar = 0;
+        for (std::uint32_t v = 0, i = 0; v < m; ++v) {
+            if (!u.is_leaf(v)) continue;
+            if (!std::isnan(dates[i])) tbar += dates[i] - mean, abar += y[v], sbar += below(v) ? 1 : -1;
+            ++i;
+        }
+        tbar /= n, abar /= n, sbar /= n;
+        double A = 0, B = 0, P = 0, R = 0, S = 0, T = 0;
+        for (std::uint32_t v = 0, i = 0; v < m; ++v) {
+            if (!u.is_leaf(v)) continue;
+            if (!std::isnan(dates[i])) {
+                const double t = dates[i] - mean - tbar, a = y[v] - abar, s = (below(v) ? 1 : -1) - sbar;
+                A += t * a, B += t * s, P += a * a, R += a * s, S += s * s, T += t * t;
+            }
+            ++i;
+        }
+        auto rss = [&](double d) { return P + 2 * R * d + S * d * d - (A + B * d) * (A + B * d) / T; };
+        auto r2_of = [&](double d) {
+            const double yy = P + 2 * R * d + S * d * d;
+            return yy > 0 ? (A + B * d) * (A + B * d) / (T * yy) : 0;
+        };
+        // The turning point, or where the rate is the bound that held the
+        // point.
+        const double curve = S - B * B / T, turn = B * R - A * S, bound = fit.weak ? least : noise;
+        double d = top.at_bound ? (B != 0 ? (bound - A) / B : 0)
+                   : r2         ? (turn != 0 ? (A * R - B * P) / turn : 0)
+                                : (curve > 0 ? (A * B / T - R) / curve : 0);
+        const double e = top_fit.e, x = std::clamp(out.real_x + d, std::min(0.0, e), std::max(0.0, e));
+        d = x - out.real_x;
+        if (d != 0 && A + B * d >= bound * (1 - 1e-9) && (r2 ? r2_of(d) > r2_of(0) : rss(d) < rss(0))) {
+            out.real_x = x;
+            for (std::uint32_t v = 0; v < m; ++v) y[v] += below(v) ? d : -d;
+        }
+    }
     // The regression from its definition, about the means: each dated
     // leaf's distance first, by leaf.
     std::vector<double>& r = fit.residual;
