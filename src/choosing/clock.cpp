@@ -251,6 +251,9 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::v
             if (fit.weak && better(v, b)) chosen = v, top = b, top_fit = f;
         });
     }
+    // Where the largest rate is itself within rounding of 0, no point is
+    // left once the bound is kept from it.
+    if (chosen == none) return "no root gives the dates a positive rate";
     out = found{};
     out.kind = found::real;
     out.branch = chosen;
