@@ -124,8 +124,7 @@ std::string chooser::choose(const tree& t, const translation* names) {
 void chooser::dates_of(const unrooted& u, const translation* names, const std::function<void()>& beside) {
     leaf_dates.assign(u.leaves(), std::nan(""));
     // The leaves of view nodes [from, to), the first of them leaf i. A
-    // table is asked for a batch of names at a time; a plain label is its
-    // own name, in the tree's text.
+    // table is asked for a batch of names at a time.
     auto part = [&](std::uint32_t from, std::uint32_t to, std::uint32_t i) {
         constexpr std::size_t batch = 64;
         std::string name[batch];
@@ -140,13 +139,7 @@ void chooser::dates_of(const unrooted& u, const translation* names, const std::f
         };
         for (std::uint32_t v = from; v < to; ++v) {
             if (!u.is_leaf(v)) continue;
-            const std::string_view label = u.t.label(u.original(v));
-            if (!names && (label.empty() || label.front() != '\'') && (v != 0 || u.offset != 0 || u.extent[0] == 1)) {
-                key[n] = label;
-            } else {
-                leaf_name_of(u, v, names, name[n]);
-                key[n] = name[n];
-            }
+            key[n] = leaf_name_of(u, v, names, name[n]);
             if (!how.dates) {
                 if (date_in_name(key[n], year[0])) leaf_dates[i] = year[0];
             } else {

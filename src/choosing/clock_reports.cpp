@@ -64,17 +64,15 @@ std::string clock_reports::add(std::size_t tree_number, const chooser& c, const 
     const std::vector<double>& dates = c.dates();
     const unrooted& u = c.seen();
     const std::uint32_t m = u.size();
-    auto leaf = [&](std::uint32_t v) { return u.is_leaf(v); };
     const std::size_t leaves = u.leaves();
     if (tips) {
-        std::string name;
+        std::string room;
         text.clear();
         for (std::uint32_t v = 0, i = 0; v < m; ++v) {
-            if (!leaf(v)) continue;
-            leaf_name_of(u, v, names, name);
+            if (!u.is_leaf(v)) continue;
             number(text, tree_number);
             text += '\t';
-            text += name;
+            text += leaf_name_of(u, v, names, room);
             text += '\t';
             const bool dated = !std::isnan(dates[i]);
             if (dated) number(text, dates[i]);
@@ -119,7 +117,7 @@ std::string clock_reports::add(std::size_t tree_number, const chooser& c, const 
     if (!paths.plot.empty()) {
         plot::clock_picture p;
         for (std::uint32_t v = 0, i = 0; v < m; ++v) {
-            if (!leaf(v)) continue;
+            if (!u.is_leaf(v)) continue;
             if (!std::isnan(dates[i])) {
                 p.dates.push_back(dates[i]);
                 p.distances.push_back(fit.distance[v]);

@@ -74,21 +74,23 @@ inline std::string leaf_name(std::string_view label) { return label_value(label)
 
 // The name of leaf v of u, as outgroups and dates name it: with `names`,
 // the name its key stands for. A top of one child, a leaf of the unrooted
-// tree, has none.
-inline void leaf_name_of(const unrooted& u, std::uint32_t v, const translation* names, std::string& name) {
-    if (v == 0 && u.offset == 0 && u.extent[0] > 1) {
-        name.clear();
-        return;
-    }
+// tree, has none. A plain label is its own name, in the tree's text; other
+// names are made in `room`, or stand in `names`.
+inline std::string_view leaf_name_of(const unrooted& u, std::uint32_t v, const translation* names,
+                                     std::string& room) {
+    if (v == 0 && u.offset == 0 && u.extent[0] > 1) return {};
     const std::string_view label = u.t.label(u.original(v));
-    if (label.size() >= 2 && label.front() == '\'')
-        name = leaf_name(label);
+    const bool quoted = label.size() >= 2 && label.front() == '\'';
+    if (!quoted && !names) return label;
+    if (quoted)
+        room = leaf_name(label);
     else
-        name.assign(label.data(), label.size());  // in the room it has
+        room.assign(label.data(), label.size());
     if (names) {
-        const auto key = names->find(name);
-        if (key != names->end()) name = key->second.name;
+        const auto key = names->find(room);
+        if (key != names->end()) return key->second.name;
     }
+    return room;
 }
 
 // Each returns "" and the point, or what is wrong with the tree. Where

@@ -26,11 +26,10 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     std::unordered_multimap<std::string_view, wanted> names;
     for (std::size_t i = 0; i < ranked.size(); ++i)
         for (const std::string& name : ranked[i]) names.emplace(name, wanted{i});
-    std::string name;
+    std::string room;
     for (std::uint32_t v = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
-        leaf_name_of(u, v, keys, name);
-        const auto range = names.equal_range(name);
+        const auto range = names.equal_range(leaf_name_of(u, v, keys, room));
         for (auto it = range.first; it != range.second; ++it) {
             ++it->second.count;
             it->second.leaf = v;

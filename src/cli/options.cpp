@@ -50,11 +50,11 @@ bool names(const char* list, std::vector<std::string>& out) {
     }
 }
 
-// An option's name as written, "--name" of "--name=value".
+// An option's name as written: "--outgroup" of "--outgroup=A".
 std::string written(const char* arg) { return std::string(arg, std::strcspn(arg, "=")); }
 
-// The option of long_options whose whole name arg ("--name" or
-// "--name=value") is; null if none. getopt_long also takes a name's
+// The option of long_options whose whole name arg is, with or without
+// "=" and a value; null if none. getopt_long also takes a name's
 // prefixes: those are not taken here, so that an option added later cannot
 // change what an old command line means.
 const struct option* exactly(const char* arg) {

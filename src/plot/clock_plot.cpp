@@ -108,6 +108,21 @@ void put_int(std::string& out, int v) {
 
 // Text for XML: &, < and > escaped, control characters and bytes that are
 // not UTF-8 replaced by '?'.
+// A rectangle of whole pixels, and its other attributes as given.
+void put_rect(std::string& out, int x, int y, int w, int h, std::string_view rest) {
+    out += "<rect x=\"";
+    put_int(out, x);
+    out += "\" y=\"";
+    put_int(out, y);
+    out += "\" width=\"";
+    put_int(out, w);
+    out += "\" height=\"";
+    put_int(out, h);
+    out += "\" ";
+    out += rest;
+    out += "/>\n";
+}
+
 void put_text(std::string& out, std::string_view s) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     for (std::size_t i = 0; i < s.size();) {
@@ -355,11 +370,7 @@ std::string draw_clock(const clock_picture& p) {
     out += ' ';
     put_int(out, canvas_h);
     out += "\" font-family=\"sans-serif\" font-size=\"13\">\n";
-    out += "<rect x=\"0\" y=\"0\" width=\"";
-    put_int(out, canvas_w);
-    out += "\" height=\"";
-    put_int(out, canvas_h);
-    out += "\" fill=\"white\"/>\n";
+    put_rect(out, 0, 0, canvas_w, canvas_h, "fill=\"white\"");
     put_tag_text(out, plot_x + plot_w / 2.0, 34,
                  "text-anchor=\"middle\" font-size=\"18\" font-weight=\"bold\"", p.title);
 
@@ -502,15 +513,7 @@ std::string draw_clock(const clock_picture& p) {
     }
 
     // The frame, the ticks and their labels.
-    out += "<rect x=\"";
-    put_int(out, plot_x);
-    out += "\" y=\"";
-    put_int(out, plot_y);
-    out += "\" width=\"";
-    put_int(out, plot_w);
-    out += "\" height=\"";
-    put_int(out, plot_h);
-    out += "\" fill=\"none\" stroke=\"black\" stroke-width=\"1\"/>\n";
+    put_rect(out, plot_x, plot_y, plot_w, plot_h, "fill=\"none\" stroke=\"black\" stroke-width=\"1\"");
     out += "<path fill=\"none\" stroke=\"black\" stroke-width=\"1\" d=\"";
     for (int k = 0; k < ax.ticks; ++k) {
         out += 'M';
@@ -555,13 +558,7 @@ std::string draw_clock(const clock_picture& p) {
     int y = plot_y + 16;
     const int x = legend_x;
     if (dense) {
-        out += "<rect x=\"";
-        put_int(out, x - 6);
-        out += "\" y=\"";
-        put_int(out, y - 6);
-        out += "\" width=\"12\" height=\"12\" fill=\"";
-        out += dot_colour;
-        out += "\" fill-opacity=\"0.6\"/>\n";
+        put_rect(out, x - 6, y - 6, 12, 12, std::string("fill=\"").append(dot_colour).append("\" fill-opacity=\"0.6\""));
         put_tag_text(out, x + 14, y + 4, "", "tips, darker where more");
     } else {
         out += "<circle cx=\"";
