@@ -2,6 +2,7 @@
 // clock's choice on small trees worked by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -200,6 +201,61 @@ TEST(Clock, WorkedByHand) {
         EXPECT_NEAR(c.clock().rate, 1, 1e-12) << r.tree;
         EXPECT_NEAR(c.clock().r2, 1, 1e-12) << r.tree;
         EXPECT_FALSE(c.clock().weak) << r.tree;
+    }
+}
+
+
+// Past a hundred thousand dated leaves the quartiles are found from a
+// sample: the outliers must be those of the residuals fully sorted, with
+// residuals spread, and with many the same.
+TEST(Clock, OutliersOfManyLeaves) {
+    struct row {
+        const char* what;
+        int lengths, dates;  // how many different values of each
+    };
+    const std::vector<row> rows = {{"spread", 1 << 20, 1 << 20}, {"mostly the same", 2, 3}};
+    for (const row& r : rows) {
+        std::string text = "(";
+        std::uint64_t state = 7;
+        auto next = [&](int values) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            return static_cast<int>((state >> 33) % static_cast<std::uint64_t>(values));
+        };
+        const int leaves = 200000;
+        for (int i = 0; i < leaves; ++i) {
+            const int d = next(r.dates), l = next(r.lengths);
+            // Dates over ten years; the distance grows with them, and every
+            // thousandth leaf lies far off the line.
+            const double year = 2000 + 10.0 * d / r.dates, length = year - 1999 + (i % 1000 == 0 ? 50 : 0.5 * l / r.lengths);
+            text += (i ? "," : "") + ("L" + std::to_string(i)) + "_" + std::to_string(year) + ":" + std::to_string(length);
+        }
+        text += ");";
+        tree t;
+        ASSERT_EQ(testing::read_one(text, t), "") << r.what;
+        roots::options how;
+        how.how = roots::method::clock;
+        roots::chooser c(how);
+        ASSERT_EQ(c.choose(t), "") << r.what;
+        const roots::clock_fit& fit = c.clock();
+        std::vector<double> sorted;
+        for (double x : fit.residual)
+            if (!std::isnan(x)) sorted.push_back(x);
+        std::sort(sorted.begin(), sorted.end());
+        auto quartile = [&](double q) {
+            const double h = static_cast<double>(sorted.size() - 1) * q;
+            const std::size_t i = static_cast<std::size_t>(h);
+            return sorted[i] + (h - static_cast<double>(i)) * (sorted[i + 1] - sorted[i]);
+        };
+        const double fence = 3 * (quartile(0.75) - quartile(0.25));
+        std::size_t outliers = 0, wrong = 0;
+        for (std::size_t i = 0; i < fit.residual.size(); ++i) {
+            const bool outlier = std::fabs(fit.residual[i]) > fence;
+            outliers += outlier;
+            wrong += outlier != (fit.outlier[i] != 0);
+        }
+        EXPECT_EQ(wrong, 0u) << r.what;
+        EXPECT_EQ(fit.outliers, outliers) << r.what;
+        EXPECT_GT(outliers, 0u) << r.what;
     }
 }
 

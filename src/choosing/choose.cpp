@@ -3,6 +3,7 @@
 #include "choosing/choose.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <charconv>
 #include <cstring>
@@ -52,7 +53,7 @@ std::string chooser::choose(const tree& t, const translation* names) {
     case method::minvar: error = by_minvar(u, f, wanted); break;
     case method::mad: error = by_mad(u, f, wanted); break;
     case method::clock: {
-        std::vector<double> length;
+        big_vector<double> length;
         double longest;
         dates_of(u, names, [&] { clock_lengths(u, length, longest); });
         error = by_clock(u, leaf_dates, std::move(length), longest, how.r2, f, wanted, fitted);
@@ -150,30 +151,45 @@ void chooser::dates_of(const unrooted& u, const translation* names, const std::f
         }
         if (how.dates && n > 0) look_up();
     };
-    // A big tree's leaves in two parts at once, the other work beside the
-    // smaller: each look-up waits on memory, and finding the dates is the
-    // clock's biggest part after its passes.
+    // The table may still be being read: each thread waits for it before
+    // its first look-up. Names carry their dates with no wait.
+    const bool table = how.dates != nullptr;
+    auto ready = [&] { return !table || !how.dates_ready || how.dates_ready(); };
     const std::uint32_t m = u.size();
     if (m < (1u << 16)) {
         beside();
-        part(0, m, 0);
+        if (ready()) part(0, m, 0);
         return;
     }
-    const std::uint32_t split = static_cast<std::uint32_t>(m * 0.6);
-    std::uint32_t first = 0;
-    for (std::uint32_t v = 0; v < split; ++v) first += u.is_leaf(v);
+    // A big tree's leaves in pieces that two threads take in turn, the
+    // other work beside them on this one: each look-up waits on memory, and
+    // finding the dates is the clock's biggest part after its passes.
+    constexpr std::uint32_t piece = 1u << 14;
+    const std::uint32_t pieces = (m + piece - 1) / piece;
+    std::vector<std::uint32_t> first(pieces, 0);  // the leaf each piece starts with
+    for (std::uint32_t k = 1, i = 0, v = 0; k < pieces; ++k) {
+        for (; v < k * piece; ++v) i += u.is_leaf(v);
+        first[k] = i;
+    }
+    std::atomic<std::uint32_t> next{0};
+    auto take = [&] {
+        if (!ready()) return;
+        for (std::uint32_t k; (k = next.fetch_add(1)) < pieces;)
+            part(k * piece, k + 1 == pieces ? m : (k + 1) * piece, first[k]);
+    };
     std::exception_ptr failed;
     std::thread other([&] {
         try {
-            part(0, split, 0);
+            take();
         } catch (...) {
             failed = std::current_exception();
         }
     });
     try {
         beside();
-        part(split, m, first);
+        take();
     } catch (...) {
+        next = pieces;
         other.join();
         throw;
     }
@@ -182,10 +198,10 @@ void chooser::dates_of(const unrooted& u, const translation* names, const std::f
 }
 
 void chooser::forget_clock() {
-    fitted.distance = std::vector<double>();
-    fitted.residual = std::vector<double>();
-    fitted.outlier = std::vector<char>();
-    leaf_dates = std::vector<double>();
+    fitted.distance = big_vector<double>();
+    fitted.residual = big_vector<double>();
+    fitted.outlier = big_vector<char>();
+    leaf_dates = big_vector<double>();
 }
 
 std::size_t chooser::branch_number() const {

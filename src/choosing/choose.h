@@ -34,6 +34,10 @@ struct options {
     // chooser) or else from their names; and whether the point of largest
     // R^2 is wanted rather than of least residual.
     const dates_table* dates = nullptr;
+    // Where given, waited on before the table is first asked, from any
+    // thread: the table may still be being read while the tree is seen.
+    // False if it could not be read (the caller reports why).
+    std::function<bool()> dates_ready;
     bool r2 = false;
 };
 
@@ -71,7 +75,7 @@ public:
     const unrooted& seen() const { return *view; }
     // The chosen branch's number among the rootings, from 1.
     std::size_t branch_number() const;
-    const std::vector<double>& dates() const { return leaf_dates; }
+    const big_vector<double>& dates() const { return leaf_dates; }
     // Gives back the memory of the clock's leaves, once its reports are out.
     void forget_clock();
     // The length of n's branch as the standard mode writes it, without its
@@ -97,7 +101,7 @@ private:
     std::vector<scored_branch> table;
     std::optional<unrooted> view;  // of the tree last chosen on
     clock_fit fitted;
-    std::vector<double> leaf_dates;  // by leaf
+    big_vector<double> leaf_dates;  // by leaf
 };
 
 }  // namespace quorlen::standard::roots

@@ -28,8 +28,8 @@ struct side {
 };
 
 struct side_ops {
-    const std::vector<double>& length;  // by view node
-    const std::vector<double>& dates;   // by leaf; NaN: no date
+    const big_vector<double>& length;  // by view node
+    const big_vector<double>& dates;    // by leaf; NaN: no date
     double mean;                        // of the dates
     side leaf(std::uint32_t, std::uint32_t i) const {
         if (std::isnan(dates[i])) return {};
@@ -156,13 +156,88 @@ best_point best_on(const branch_fit& f, bool r2, double least, double& top) {
     return b;
 }
 
+// The values at ranks i and i + 1 (from 0) of the dated leaves' residuals
+// r were they sorted, found among `pool` (some of them), with `below` of
+// them less than every value in it; false where those ranks are not in it.
+bool ranks_in(std::vector<double>& pool, std::size_t below, std::size_t i, std::size_t count, double& at,
+              double& next) {
+    if (below > i || below + pool.size() < std::min(i + 2, count)) return false;
+    const auto k = pool.begin() + static_cast<std::ptrdiff_t>(i - below);
+    std::nth_element(pool.begin(), k, pool.end());
+    at = *k;
+    next = k + 1 == pool.end() ? at : *std::min_element(k + 1, pool.end());
+    return true;
+}
+
+// The lower and upper quartiles of the residuals r of the `count` dated
+// leaves, by linear interpolation between ranks. Where there are many,
+// a sample tells where each quartile's ranks fall, and only the residuals
+// between the sample's bounds for it are ordered; all of them where the
+// sample misjudged (the answer is the same either way).
+void quartiles(const big_vector<double>& r, const big_vector<double>& dates, std::size_t count, double& lower,
+               double& upper) {
+    const double h[2] = {(static_cast<double>(count) - 1) * 0.25, (static_cast<double>(count) - 1) * 0.75};
+    const std::size_t rank[2] = {static_cast<std::size_t>(h[0]), static_cast<std::size_t>(h[1])};
+    double at[2], next[2];
+    bool found = false;
+    constexpr std::size_t sample_size = 1 << 14;
+    if (count >= 8 * sample_size) {
+        // The sample: residuals at places drawn by a fixed sequence.
+        std::vector<double> sample;
+        sample.reserve(sample_size);
+        std::uint64_t state = 0x853C49E6748FEA9Bull;
+        for (std::size_t tries = 0; sample.size() < sample_size && tries < 4 * sample_size; ++tries) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            const std::size_t i = static_cast<std::size_t>((state >> 33) % dates.size());
+            if (!std::isnan(dates[i])) sample.push_back(r[i]);
+        }
+        if (sample.size() == sample_size) {
+            std::sort(sample.begin(), sample.end());
+            // Five times the spread of a sample's rank about its expected
+            // place, each side.
+            const std::size_t margin = 5 * 128;
+            double lo[2], hi[2];
+            for (int q = 0; q < 2; ++q) {
+                const std::size_t expected = static_cast<std::size_t>(h[q] / static_cast<double>(count) * sample_size);
+                lo[q] = expected >= margin ? sample[expected - margin] : -INFINITY;
+                hi[q] = expected + margin < sample_size ? sample[expected + margin] : INFINITY;
+            }
+            std::vector<double> pool[2];
+            std::size_t below[2] = {0, 0};
+            for (int q = 0; q < 2; ++q) pool[q].reserve(4 * margin * (count / sample_size + 1));
+            for (std::size_t i = 0; i < dates.size(); ++i) {
+                if (std::isnan(dates[i])) continue;
+                const double x = r[i];
+                for (int q = 0; q < 2; ++q) {
+                    if (x < lo[q])
+                        ++below[q];
+                    else if (x <= hi[q])
+                        pool[q].push_back(x);
+                }
+            }
+            found = ranks_in(pool[0], below[0], rank[0], count, at[0], next[0]) &&
+                    ranks_in(pool[1], below[1], rank[1], count, at[1], next[1]);
+        }
+    }
+    if (!found) {
+        std::vector<double> all;
+        all.reserve(count);
+        for (std::size_t i = 0; i < dates.size(); ++i)
+            if (!std::isnan(dates[i])) all.push_back(r[i]);
+        ranks_in(all, 0, rank[0], count, at[0], next[0]);
+        ranks_in(all, 0, rank[1], count, at[1], next[1]);
+    }
+    lower = at[0] + (h[0] - static_cast<double>(rank[0])) * (next[0] - at[0]);
+    upper = at[1] + (h[1] - static_cast<double>(rank[1])) * (next[1] - at[1]);
+}
+
 }  // namespace
 
-void clock_lengths(const unrooted& u, std::vector<double>& length, double& longest) {
+void clock_lengths(const unrooted& u, big_vector<double>& length, double& longest) {
     const std::uint32_t m = u.size();
     length.assign(m, 0.0);
     longest = 0;
-    std::vector<float> far(m, 0.0f);  // the farthest leaf below v, roughly
+    big_vector<float> far(m, 0.0f);  // the farthest leaf below v, roughly
     for (std::uint32_t v = m; v-- > 1;) {
         length[v] = u.length(v);
         const std::uint32_t up = u.parent(v);
@@ -172,7 +247,7 @@ void clock_lengths(const unrooted& u, std::vector<double>& length, double& longe
     }
 }
 
-std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::vector<double> length, double longest,
+std::string by_clock(const unrooted& u, const big_vector<double>& dates, big_vector<double> length, double longest,
                      bool r2, found& out, std::vector<branch_score>* every, clock_fit& fit) {
     const std::uint32_t m = u.size();
     fit = clock_fit{};
@@ -262,7 +337,7 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::v
     // Every node's distance from the chosen point, in place of its length:
     // the way up to the top first, then every other node after its parent.
     const std::uint32_t c = chosen, p = u.parent(c);
-    std::vector<double>& y = length;
+    big_vector<double>& y = length;
     double carry = top_fit.e - out.real_x;
     for (std::uint32_t a = p;; a = u.parent(a)) {
         const double own = y[a];  // the length above a
@@ -315,7 +390,7 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::v
     }
     // The regression from its definition, about the means: each dated
     // leaf's distance first, by leaf.
-    std::vector<double>& r = fit.residual;
+    big_vector<double>& r = fit.residual;
     r.assign(dates.size(), std::nan(""));
     double cbar = 0, ybar = 0;
     for (std::uint32_t v = 0, i = 0; v < m; ++v) {
@@ -335,30 +410,17 @@ std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::v
     fit.root_date = mean + (cbar - ybar / fit.rate);
     // Each tip's residual, where its distance was.
     double rss = 0;
-    std::vector<double> sorted;
-    sorted.reserve(count);
     for (std::size_t i = 0; i < dates.size(); ++i) {
         if (std::isnan(dates[i])) continue;
         r[i] = r[i] - ybar - fit.rate * (dates[i] - mean - cbar);
         rss += r[i] * r[i];
-        sorted.push_back(r[i]);
     }
     fit.rms = rss / n;
     fit.r2 = yy > 0 ? 1 - rss / yy : 0;
-    // Outliers: residuals past 3 interquartile distances, the quartiles by
-    // linear interpolation.
-    // The lower quartile first: the upper is then among what lies past it.
-    std::size_t from = 0;
-    auto quantile = [&](double q) {
-        const double h = (n - 1) * q;
-        const std::size_t i = static_cast<std::size_t>(h);
-        const auto at = sorted.begin() + static_cast<std::ptrdiff_t>(i);
-        std::nth_element(sorted.begin() + static_cast<std::ptrdiff_t>(std::min(from, i)), at, sorted.end());
-        from = i + 1;
-        if (i + 1 >= sorted.size()) return *at;
-        return *at + (h - static_cast<double>(i)) * (*std::min_element(at + 1, sorted.end()) - *at);
-    };
-    const double lower = quantile(0.25), spread = quantile(0.75) - lower;
+    // Outliers: residuals past 3 interquartile distances.
+    double lower, upper;
+    quartiles(r, dates, count, lower, upper);
+    const double spread = upper - lower;
     fit.outlier.assign(dates.size(), 0);
     for (std::size_t i = 0; i < dates.size(); ++i)
         if (!std::isnan(r[i]) && std::fabs(r[i]) > 3 * spread) fit.outlier[i] = 1, ++fit.outliers;

@@ -61,7 +61,7 @@ std::string clock_reports::open(const clock_files& files) {
 
 std::string clock_reports::add(std::size_t tree_number, const chooser& c, const translation* names) {
     const clock_fit& fit = c.clock();
-    const std::vector<double>& dates = c.dates();
+    const big_vector<double>& dates = c.dates();
     const unrooted& u = c.seen();
     const std::uint32_t m = u.size();
     const std::size_t leaves = u.leaves();

@@ -49,7 +49,7 @@ struct quadratic {
 // to its parent, and no pass over the inner nodes walks past a leaf.
 struct layout {
     explicit layout(const unrooted& u) : top_leaf(u.extent[0] > 1 && u.is_leaf(0)) {
-        const std::vector<double> length = u.lengths();
+        const big_vector<double> length = u.lengths();
         inner.push_back(0);
         for (std::size_t i = 0; i < inner.size(); ++i) {
             const std::uint32_t v = inner[i];
@@ -294,7 +294,7 @@ private:
 }  // namespace
 
 std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every) {
-    const std::vector<double> length = u.lengths();
+    const big_vector<double> length = u.lengths();
     for (node_ref n = 1; n < u.t.nodes.size(); ++n)
         if (length_value(u.t.length(n)) < 0) return "a negative branch length";
     out = found{};

@@ -37,8 +37,8 @@ struct clock_fit {
     // By view node, the distance from the root; by leaf (in pre-order, as
     // fold_sides numbers them), a dated leaf's residual, else NaN, and 1
     // where it is an outlier.
-    std::vector<double> distance, residual;
-    std::vector<char> outlier;
+    big_vector<double> distance, residual;
+    big_vector<char> outlier;
 };
 
 // The branch of least score among those offered, and its best point: the
@@ -108,10 +108,10 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
 // the point of largest R^2 rather than of least residual.
 // `length` and `longest` are clock_lengths'; `length` becomes the
 // distances of fit.
-std::string by_clock(const unrooted& u, const std::vector<double>& dates, std::vector<double> length, double longest,
+std::string by_clock(const unrooted& u, const big_vector<double>& dates, big_vector<double> length, double longest,
                      bool r2, found& out, std::vector<branch_score>* every, clock_fit& fit);
 // The lengths of u's branches by view node, and the longest path between
 // two leaves, every length counted by its size.
-void clock_lengths(const unrooted& u, std::vector<double>& length, double& longest);
+void clock_lengths(const unrooted& u, big_vector<double>& length, double& longest);
 
 }  // namespace quorlen::standard::roots

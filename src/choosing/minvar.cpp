@@ -20,7 +20,7 @@ struct spread {
 };
 
 struct spread_ops {
-    const std::vector<double>& length;
+    const big_vector<double>& length;
     spread leaf(std::uint32_t, std::uint32_t) const { return {1, 0, 0}; }
     spread none() const { return {}; }
     spread away(const spread& a, std::uint32_t v) const { return {a.k, a.mean + length[v], a.m2}; }
@@ -35,7 +35,7 @@ struct spread_ops {
 }  // namespace
 
 std::string by_minvar(const unrooted& u, found& out, std::vector<branch_score>* every) {
-    const std::vector<double> length = u.lengths();
+    const big_vector<double> length = u.lengths();
     least choice(u, out, every);
     fold_sides<spread>(u, spread_ops{length}, [&](std::uint32_t v, const spread& low, const spread& high) {
         const double e = length[v], n = low.k + high.k;

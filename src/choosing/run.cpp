@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -57,18 +58,27 @@ int run_roots(const char* path, const standard::roots::options& given, bool newi
     const bool clock = how.how == standard::roots::method::clock;
     standard::dates_table table;
     standard::roots::clock_reports reports;
-    // The dates table is read while the first tree is, on a thread of its
-    // own; nothing is written before it is in.
+    // The dates table is read while the first tree is read and seen, on a
+    // thread of its own; nothing is written before it is in.
     std::string table_error;
     std::thread loader;
+    std::promise<void> loaded;
     auto table_read = [&] {
         if (loader.joinable()) loader.join();
         return table_error.empty();
     };
     if (clock) {
         if (!dates.empty()) {
-            loader = std::thread([&] { table_error = table.load(dates); });
+            loader = std::thread([&] {
+                table_error = table.load(dates);
+                loaded.set_value();
+            });
             how.dates = &table;
+            how.dates_ready = [in = loaded.get_future().share(), &table_error] {
+                const std::shared_future<void> mine = in;  // a copy for each waiting thread
+                mine.wait();
+                return table_error.empty();
+            };
         }
         const std::string error = reports.open(files);
         if (!error.empty()) return table_read() ? fail(error) : fail(table_error);
@@ -94,11 +104,11 @@ int run_roots(const char* path, const standard::roots::options& given, bool newi
     std::size_t trees = 0;
     std::string error, report_error;  // the tree's; a report's file's
     while ((got = input.next(t)) == standard::reader::read) {
+        error = chooser.choose(t, input.names());
         if (++trees == 1 && !table_read()) break;
         head();
         out.add_lines(input.copied());
         input.copied().clear();
-        error = chooser.choose(t, input.names());
         if (!error.empty()) break;
         // The clock's reports first: their memory is given back before the
         // line is made.

@@ -39,8 +39,8 @@ double unrooted::length(std::uint32_t v) const {
     return v == merged ? own + length_value(t.length(offset)) : own;
 }
 
-std::vector<double> unrooted::lengths() const {
-    std::vector<double> out(size(), 0.0);
+big_vector<double> unrooted::lengths() const {
+    big_vector<double> out(size(), 0.0);
     for (std::uint32_t v = 1; v < size(); ++v) out[v] = length(v);
     return out;
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/memory.h"
 #include "reading/newick.h"
 
 namespace quorlen::standard::roots {
@@ -26,7 +27,7 @@ public:
     std::uint32_t merged = none; // the view node below the merged branch; none without
     // extent[v]: how many nodes v's subtree holds, v too; its subtree is
     // the view nodes [v, v + extent[v]).
-    std::vector<std::uint32_t> extent;
+    big_vector<std::uint32_t> extent;
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(extent.size()); }
     node_ref original(std::uint32_t v) const { return v + offset; }
@@ -53,7 +54,7 @@ public:
     // The length of the branch above view node v, as a double (a missing
     // length 0; the merged branch is the sum of its two); and of every one.
     double length(std::uint32_t v) const;
-    std::vector<double> lengths() const;
+    big_vector<double> lengths() const;
 
 private:
     bool top_is_leaf = false;
@@ -77,10 +78,10 @@ void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
     const std::uint32_t m = u.size();
     // at[v]: v's slot, for a node with children; a leaf's number, for a leaf
     // (a top that is a leaf is number 0).
-    std::vector<std::uint32_t> at(m, none);
+    big_vector<std::uint32_t> at(m, none);
     std::uint32_t inner = 0, leaves = u.is_leaf(0);
     for (std::uint32_t v = 0; v < m; ++v) at[v] = u.extent[v] > 1 ? inner++ : leaves++;
-    std::vector<S> slot(inner, ops.none());
+    big_vector<S> slot(inner, ops.none());
     auto below = [&](std::uint32_t v) { return u.extent[v] == 1 ? ops.leaf(v, at[v]) : slot[at[v]]; };
     // Up: children come after their parents in pre-order.
     for (std::uint32_t v = m; v-- > 1;) {

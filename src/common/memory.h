@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace quorlen {
 
@@ -84,6 +86,30 @@ private:
     std::size_t capacity = 0;
     std::size_t used = 0;  // items[0, used) are written
 };
+
+// For the standard containers of a big tree's values: blocks taken with
+// take_memory, so that a big one comes in huge pages.
+template <class T>
+struct big_allocator {
+    using value_type = T;
+    big_allocator() = default;
+    template <class U>
+    big_allocator(const big_allocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+        void* p = take_memory(n * sizeof(T));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) noexcept { give_memory(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const big_allocator<U>&) const noexcept { return true; }
+    template <class U>
+    bool operator!=(const big_allocator<U>&) const noexcept { return false; }
+};
+
+template <class T>
+using big_vector = std::vector<T, big_allocator<T>>;
 
 // Copies s to p, which has room for it; returns where the copy ends. Lines
 // and trees are made of many pieces a few bytes long: those are copied by a

@@ -108,7 +108,7 @@ bool holds_date(std::string_view header) {
 // The fields of one row of text, from `at` to its line's end, quoted fields
 // unquoted in place: each a view into text. Returns where the next row
 // starts; false in `closed` for a quote that runs to the end of the text.
-std::size_t row(std::string& text, std::size_t at, char separator, std::vector<std::string_view>& fields,
+std::size_t row(byte_buffer& text, std::size_t at, char separator, std::vector<std::string_view>& fields,
                 std::size_t& lines, bool& closed) {
     fields.clear();
     closed = true;
@@ -182,9 +182,32 @@ bool date_in_name(std::string_view name, double& year) {
 
 namespace {
 
-std::size_t hash_of(std::string_view s) { return std::hash<std::string_view>()(s); }
+// A name's hash: eight bytes at a time, each word mixed in by a multiply,
+// and the whole mixed again, so that names that differ in one digit fall
+// far apart.
+std::uint64_t hash_of(std::string_view s) {
+    constexpr std::uint64_t k = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = s.size() * k;
+    const char* p = s.data();
+    std::size_t n = s.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * k;
+        h ^= h >> 29;
+    }
+    if (n > 0) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, p, n);
+        h = (h ^ w) * k;
+    }
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return h;
+}
 
-std::uint64_t tag_of(std::size_t h) { return static_cast<std::uint64_t>(h) >> 32 << 32; }
+std::uint64_t tag_of(std::uint64_t h) { return h >> 32 << 32; }
 
 }  // namespace
 
@@ -193,21 +216,21 @@ std::size_t dates_table::slot_of(std::string_view key, std::size_t h) const {
     const std::uint64_t tag = tag_of(h);
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
         const std::uint64_t s = slots[i];
-        if (s == 0 || ((s >> 32 << 32) == tag && name((s & UINT32_MAX) - 1) == key)) return i;
+        if (s == 0 || ((s >> 32 << 32) == tag && name_at((s & UINT32_MAX) - 1) == key)) return i;
     }
 }
 
 bool dates_table::find(std::string_view key, double& year) const {
-    if (slots.empty()) return false;
-    const std::uint64_t s = slots[slot_of(key, hash_of(key))];
-    if (s == 0 || std::isnan(years[(s & UINT32_MAX) - 1])) return false;
-    year = years[(s & UINT32_MAX) - 1];
+    double y;
+    find(&key, 1, &y);
+    if (std::isnan(y)) return false;
+    year = y;
     return true;
 }
 
 void dates_table::find(const std::string_view* keys, std::size_t count, double* out) const {
     constexpr std::size_t batch = 64;
-    std::size_t h[batch];
+    std::uint64_t h[batch];
     const std::size_t mask = slots.size() - 1;
     for (std::size_t from = 0; from < count; from += batch) {
         const std::size_t n = std::min(batch, count - from);
@@ -216,53 +239,55 @@ void dates_table::find(const std::string_view* keys, std::size_t count, double* 
             for (std::size_t i = 0; i < n; ++i) out[from + i] = std::nan("");
             continue;
         }
+        // The batch's slots, then their records, fetched together.
         for (std::size_t i = 0; i < n; ++i) {
             h[i] = hash_of(k[i]);
             __builtin_prefetch(&slots[h[i] & mask]);
         }
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint64_t s = slots[h[i] & mask];
-            if (s != 0) {
-                __builtin_prefetch(&starts[(s & UINT32_MAX) - 1]);
-                __builtin_prefetch(&years[(s & UINT32_MAX) - 1]);
-            }
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t s = slots[h[i] & mask];
-            if (s != 0) __builtin_prefetch(names.data() + starts[(s & UINT32_MAX) - 1]);
+            if (s != 0) __builtin_prefetch(records.data() + (s & UINT32_MAX) - 1);
         }
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint64_t s = slots[slot_of(k[i], h[i])];
-            out[from + i] = s == 0 ? std::nan("") : years[(s & UINT32_MAX) - 1];
+            out[from + i] = s == 0 ? std::nan("") : year_at((s & UINT32_MAX) - 1);
         }
     }
 }
 
 std::string dates_table::load(const std::string& path) {
-    std::string text;
+    byte_buffer text;
     {
         std::FILE* in = std::fopen(path.c_str(), "rb");
         if (!in) return "dates file '" + path + "' not opened: " + std::strerror(errno);
+        // Straight into the text: a file of known size in one read, with
+        // room for one byte more, so that its end is seen at once.
         struct stat about;
-        if (fstat(fileno(in), &about) == 0 && S_ISREG(about.st_mode)) text.reserve(static_cast<std::size_t>(about.st_size));
-        char block[1 << 16];
-        std::size_t got;
-        while ((got = std::fread(block, 1, sizeof block, in)) > 0) text.append(block, got);
+        std::size_t want = 1 << 16;
+        if (fstat(fileno(in), &about) == 0 && S_ISREG(about.st_mode)) want = static_cast<std::size_t>(about.st_size) + 1;
+        for (;;) {
+            char* to = text.room(want);
+            const std::size_t got = std::fread(to, 1, want, in);
+            text.wrote(to + got);
+            if (got < want) break;
+            want = std::max<std::size_t>(1 << 16, text.size() / 2);
+        }
         const bool failed = std::ferror(in);
         std::fclose(in);
         if (failed) return "dates file '" + path + "' not read";
     }
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    std::size_t at = text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    const std::size_t n = text.size();
     const std::string where = path + ", line ";
-    std::size_t lines = 0, at = 0;
+    std::size_t lines = 0;
     std::vector<std::string_view> fields;
     bool closed;
     // The header: the first line that is not blank.
-    while (at < text.size() && (text[at] == '\n' || text[at] == '\r')) at += text[at] == '\n' ? (++lines, 1) : 1;
-    if (at == text.size()) return path + ": no header line";
-    const std::size_t line_end = text.find('\n', at);
-    const char separator =
-        text.find('\t', at) < (line_end == std::string::npos ? text.size() : line_end) ? '\t' : ',';
+    while (at < n && (text[at] == '\n' || text[at] == '\r')) at += text[at] == '\n' ? (++lines, 1) : 1;
+    if (at == n) return path + ": no header line";
+    const char* line_end = static_cast<const char*>(std::memchr(text.data() + at, '\n', n - at));
+    const std::size_t header_end = line_end ? static_cast<std::size_t>(line_end - text.data()) : n;
+    const char separator = std::memchr(text.data() + at, '\t', header_end - at) ? '\t' : ',';
     at = row(text, at, separator, fields, lines, closed);
     if (!closed) return where + std::to_string(lines + 1) + ": '\"' not closed";
     std::size_t name_column = 0, date_column = fields.size();
@@ -277,18 +302,15 @@ std::string dates_table::load(const std::string& path) {
         if (date_column == fields.size() && holds_date(h)) date_column = i;
     }
     if (date_column == fields.size()) return where + std::to_string(lines) + ": no column's name holds 'date'";
-    // The names are gathered at the front of the text as it is read: a
-    // name is never longer than its row.
-    const std::size_t rows = static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n')) + 1;
-    std::size_t used = 0;
-    starts.clear();
-    starts.reserve(rows + 1);
-    starts.push_back(0);
-    years.clear();
-    years.reserve(rows);
-    std::vector<std::uint32_t> row_lines;  // each row's line, for a name given twice
-    row_lines.reserve(rows);
-    while (at < text.size()) {
+    // A record is no longer than its row and a head: room for them all.
+    const std::size_t most = static_cast<std::size_t>(std::count(text.data() + at, text.data() + n, '\n')) + 1;
+    records.clear();
+    records.reserve(n - at + most * head);
+    char* put_at = records.data();
+    rows = 0;
+    big_vector<std::uint32_t> row_lines;  // each row's line, for a name given twice
+    row_lines.reserve(most);
+    while (at < n) {
         const std::size_t line = lines + 1;
         at = row(text, at, separator, fields, lines, closed);
         if (!closed) return where + std::to_string(line) + ": '\"' not closed";
@@ -299,44 +321,48 @@ std::string dates_table::load(const std::string& path) {
         double year = std::nan("");
         if (read_date(field, year) == date_field::wrong)
             return where + std::to_string(line) + ": '" + std::string(trimmed(field)) + "' is not a date";
-        if (years.size() >= UINT32_MAX - 1 || used + key.size() >= UINT32_MAX)
+        if (static_cast<std::size_t>(put_at - records.data()) + head + key.size() >= UINT32_MAX)
             return where + std::to_string(line) + ": too many dates";
-        std::memmove(&text[used], key.data(), key.size());
-        used += key.size();
-        starts.push_back(static_cast<std::uint32_t>(used));
-        years.push_back(year);
+        const std::uint32_t size = static_cast<std::uint32_t>(key.size());
+        std::memcpy(put_at, &year, sizeof year);
+        std::memcpy(put_at + sizeof year, &size, sizeof size);
+        std::memcpy(put_at + head, key.data(), key.size());
+        put_at += head + key.size();
+        ++rows;
         row_lines.push_back(static_cast<std::uint32_t>(line));
     }
-    text.resize(used);
-    text.shrink_to_fit();
-    names = std::move(text);
+    records.wrote(put_at);
     std::size_t size = 16;
-    while (size < 2 * years.size()) size *= 2;
+    while (size < 2 * rows) size *= 2;
     slots.assign(size, 0);
     // Inserted a batch at a time, each batch's slots fetched together.
     constexpr std::size_t batch = 16;
-    std::size_t h[batch];
-    for (std::size_t from = 0; from < years.size(); from += batch) {
-        const std::size_t n = std::min(batch, years.size() - from);
-        for (std::size_t i = 0; i < n; ++i) {
-            h[i] = hash_of(name(from + i));
+    std::uint64_t h[batch];
+    std::size_t start[batch];
+    for (std::size_t from = 0, next = 0; from < rows; from += batch) {
+        const std::size_t count = std::min(batch, rows - from);
+        for (std::size_t i = 0; i < count; ++i) {
+            start[i] = next;
+            const std::string_view key = name_at(next);
+            next += head + key.size();
+            h[i] = hash_of(key);
             __builtin_prefetch(&slots[h[i] & (size - 1)]);
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t row = from + i, s = slot_of(name(row), h[i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string_view key = name_at(start[i]);
+            const std::size_t s = slot_of(key, h[i]);
             if (slots[s] != 0) {
-                const std::string repeated(name(row));
-                years.clear();
+                const std::string repeated(key);
+                rows = 0;
                 slots.clear();
-                return where + std::to_string(row_lines[row]) + ": '" + repeated + "' is given twice";
+                return where + std::to_string(row_lines[from + i]) + ": '" + repeated + "' is given twice";
             }
-            slots[s] = tag_of(h[i]) | (row + 1);
+            slots[s] = tag_of(h[i]) | (start[i] + 1);
         }
     }
 #ifdef __GLIBC__
     // What reading the table took and gave back, back to the system: a big
     // tree's arrays come next.
-    row_lines = std::vector<std::uint32_t>();
     malloc_trim(0);
 #endif
     return "";

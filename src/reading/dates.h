@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/memory.h"
 
 namespace quorlen::standard {
 
@@ -33,17 +36,26 @@ public:
     // The dates of count names at once, NaN where none: their look-ups
     // overlap in memory, which one at a time wait for in turn.
     void find(const std::string_view* names, std::size_t count, double* years) const;
-    std::size_t size() const { return years.size(); }
+    std::size_t size() const { return rows; }
 
 private:
-    std::string names;                // every row's name, one after another
-    std::vector<std::uint32_t> starts;  // row i's name: names[starts[i], starts[i + 1])
-    std::vector<double> years;        // row i's date; NaN where the row has none
+    // Row after row, each its date (a double, NaN where the row has none),
+    // its name's length (4 bytes) and its name: a look-up reads one place.
+    pod_array<char> records;
+    std::size_t rows = 0;
     // Open addressing, a power of two long: 0 empty, else the upper half of
-    // the name's hash and row + 1.
-    std::vector<std::uint64_t> slots;
-    std::string_view name(std::size_t row) const {
-        return std::string_view(names).substr(starts[row], starts[row + 1] - starts[row]);
+    // the name's hash and where its record starts, plus 1.
+    big_vector<std::uint64_t> slots;
+    static constexpr std::size_t head = sizeof(double) + sizeof(std::uint32_t);  // before a record's name
+    std::string_view name_at(std::size_t at) const {
+        std::uint32_t n;
+        std::memcpy(&n, records.data() + at + sizeof(double), sizeof n);
+        return std::string_view(records.data() + at + head, n);
+    }
+    double year_at(std::size_t at) const {
+        double y;
+        std::memcpy(&y, records.data() + at, sizeof y);
+        return y;
     }
     // The slot of name, with the hash h of it: where it stands, or the empty
     // slot it would take.
