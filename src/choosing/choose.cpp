@@ -221,13 +221,13 @@ std::size_t chooser::longest() const {
     return lines ? lines->longest() : 0;
 }
 
-char* chooser::write(const tree& t, char* p) {
-    if (branch == none) {
-        if (!t.text.empty()) std::memcpy(p, t.text.data(), t.text.size());
-        p += t.text.size();
-        *p++ = ';';
-        return p;
-    }
+char* chooser::write(const tree& t, char* p) { return write_to(t, p); }
+
+line_cursor chooser::write(const tree& t, line_cursor p) { return write_to(t, p); }
+
+template <class Out>
+Out chooser::write_to(const tree& t, Out p) {
+    if (branch == none) return put(put(p, t.text), ';');
     if (middle) return lines->write(branch, p);
     // A point at an end: 0, and the length as read.
     const std::string_view length = lines->branch_length(branch);

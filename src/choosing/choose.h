@@ -88,8 +88,12 @@ public:
     // The same, to p, which has room for longest() bytes; returns its end.
     std::size_t longest() const;
     char* write(const tree& t, char* p);
+    // The same through a cursor, for a line too long to gather whole.
+    line_cursor write(const tree& t, line_cursor p);
 
 private:
+    template <class Out>
+    Out write_to(const tree& t, Out p);
     // The dates of the leaves of u, by leaf; and, meanwhile, beside().
     void dates_of(const unrooted& u, const translation* names, const std::function<void()>& beside);
     options how;

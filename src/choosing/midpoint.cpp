@@ -70,25 +70,35 @@ bool split_length(std::string_view text, wide& digits, int& places) {
     digits = 0;
     places = 0;
     if (text.empty()) return true;
-    decimal d;
     std::size_t i = 0;
     const bool negative = text[0] == '-';
     if (text[0] == '-' || text[0] == '+') ++i;
+    // Most lengths are plain and short: their digits in 64 bits, the rest
+    // in 128.
     bool point = false, plain = text.size() - i <= 36;
+    std::uint64_t low = 0;
+    std::size_t counted = 0;
     for (; plain && i < text.size(); ++i) {
-        if (text[i] >= '0' && text[i] <= '9') {
-            digits = digits * 10 + (text[i] - '0');
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (++counted <= 19)
+                low = low * 10 + static_cast<std::uint64_t>(c - '0');
+            else
+                digits = digits * 10 + (c - '0');
             places += point;
-        } else if (text[i] == '.' && !point) {
+            if (counted == 19) digits = static_cast<wide>(low);
+        } else if (c == '.' && !point) {
             point = true;
         } else {
             plain = false;
         }
     }
     if (plain) {
+        if (counted < 19) digits = static_cast<wide>(low);
         if (negative) digits = -digits;
         return true;
     }
+    decimal d;
     parse_decimal(text, d);
     const long up = d.exponent > 0 ? d.exponent : 0;
     if (static_cast<long>(d.digits.size()) + up > 36 || d.exponent < -36) return false;
@@ -116,7 +126,7 @@ bool smallest_place(const unrooted& u, int& scale) {
 // Every branch's length in units of 10^-scale; false when some length, or
 // the sum of all of them, and so some path, does not fit in an Int.
 template <class Int>
-bool fixed_lengths(const unrooted& u, int scale, std::vector<Int>& out) {
+bool fixed_lengths(const unrooted& u, int scale, big_vector<Int>& out) {
     const uwide limit = static_cast<uwide>(std::numeric_limits<Int>::max()) / 4;
     wide digits;
     int places;
@@ -142,10 +152,10 @@ bool fixed_lengths(const unrooted& u, int scale, std::vector<Int>& out) {
 }
 
 template <class Num, class Arith>
-std::string midpoint_of(const unrooted& u, const std::vector<Num>& length, const Arith& arith, found& out) {
+std::string midpoint_of(const unrooted& u, const big_vector<Num>& length, const Arith& arith, found& out) {
     // The farthest leaf; Arith::nothing() if none.
     struct far_ops {
-        const std::vector<Num>& length;
+        const big_vector<Num>& length;
         Num leaf(std::uint32_t, std::uint32_t) const { return Num{}; }
         Num none() const { return Arith::nothing(); }
         Num away(const Num& a, std::uint32_t v) const {
@@ -189,13 +199,13 @@ std::string midpoint_of(const unrooted& u, const std::vector<Num>& length, const
 std::string by_midpoint(const unrooted& u, found& out) {
     int scale = 0;
     if (smallest_place(u, scale)) {
-        std::vector<std::int64_t> narrow;
+        big_vector<std::int64_t> narrow;
         if (fixed_lengths(u, scale, narrow)) return midpoint_of(u, narrow, fixed<std::int64_t>{scale}, out);
-        narrow = {};
-        std::vector<wide> scaled;
+        narrow = big_vector<std::int64_t>();
+        big_vector<wide> scaled;
         if (fixed_lengths(u, scale, scaled)) return midpoint_of(u, scaled, fixed<wide>{scale}, out);
     }
-    std::vector<decimal> exact(u.size());
+    big_vector<decimal> exact(u.size());
     for (std::uint32_t v = 1; v < u.size(); ++v) parse_decimal(u.t.length(u.original(v)), exact[v]);
     if (u.merged != none) {
         decimal top;

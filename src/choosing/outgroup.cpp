@@ -24,12 +24,20 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
         std::uint32_t count = 0, leaf = none;
     };
     std::unordered_multimap<std::string_view, wanted> names;
+    // The lengths the names have: a leaf of another length is passed by.
+    std::vector<char> sized;
     for (std::size_t i = 0; i < ranked.size(); ++i)
-        for (const std::string& name : ranked[i]) names.emplace(name, wanted{i});
+        for (const std::string& name : ranked[i]) {
+            names.emplace(name, wanted{i});
+            if (sized.size() <= name.size()) sized.resize(name.size() + 1, 0);
+            sized[name.size()] = 1;
+        }
     std::string room;
     for (std::uint32_t v = 0; v < u.size(); ++v) {
         if (!u.is_leaf(v)) continue;
-        const auto range = names.equal_range(leaf_name_of(u, v, keys, room));
+        const std::string_view name = leaf_name_of(u, v, keys, room);
+        if (name.size() >= sized.size() || !sized[name.size()]) continue;
+        const auto range = names.equal_range(name);
         for (auto it = range.first; it != range.second; ++it) {
             ++it->second.count;
             it->second.leaf = v;
@@ -39,7 +47,7 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     for (const auto& [key, w] : names)
         if (w.count > 0 && w.list < list) list = w.list;
     if (list == ranked.size()) return "no outgroup name is a leaf of the tree";
-    std::vector<char> in(u.size(), 0);
+    big_vector<char> in(u.size(), 0);
     std::uint32_t size = 0;
     for (const auto& [key, w] : names) {
         if (w.list != list || w.count == 0 || in[w.leaf]) continue;
@@ -48,7 +56,7 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
         ++size;
     }
     struct tally_ops {
-        const std::vector<char>& in;
+        const big_vector<char>& in;
         tally leaf(std::uint32_t v, std::uint32_t) const { return {1, static_cast<std::uint32_t>(in[v])}; }
         tally none() const { return {}; }
         tally away(const tally& a, std::uint32_t) const { return a; }

@@ -23,15 +23,16 @@ unrooted::unrooted(const tree& in) : t(in) {
 }
 
 bool unrooted::before(std::uint32_t a, std::uint32_t b) const {
-    if (rank.empty()) {
-        rank.assign(size(), 0);
-        std::uint32_t i = 0;
-        for (node_ref n : t.post_order()) {
-            if (n == 0 || (merged != none && n == merged + offset)) continue;
-            rank[branch_of(n)] = i++;
-        }
-    }
-    return rank[a] < rank[b];
+    // In post-order a node follows every node of its subtree, and of two
+    // nodes neither of which holds the other, the first in pre-order comes
+    // first. A chosen node is never the root as read; where the root is
+    // dissolved, its first child's subtree as read is the view's nodes
+    // before the merged branch's.
+    const node_ref x = chosen(a), y = chosen(b);
+    auto size = [&](node_ref n) { return offset == 1 && n == 1 ? merged : extent[n - offset]; };
+    if (y < x && x < y + size(y)) return true;
+    if (x < y && y < x + size(x)) return false;
+    return x < y;
 }
 
 double unrooted::length(std::uint32_t v) const {

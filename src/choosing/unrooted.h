@@ -59,7 +59,6 @@ public:
 private:
     bool top_is_leaf = false;
     std::uint32_t leaf_count = 0;
-    mutable std::vector<std::uint32_t> rank;  // made when first wanted
 };
 
 // A length as read, as the nearest double.
