@@ -93,6 +93,21 @@ void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
     std::vector<std::uint32_t> kids;
     for (std::uint32_t p = 0; p < m; ++p) {
         if (u.extent[p] == 1) continue;
+        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0, 0) : ops.none()) : ops.away(slot[at[p]], p);
+        const std::uint32_t c0 = p + 1, c1 = c0 + u.extent[c0];
+        if (c1 < p + u.extent[p] && c1 + u.extent[c1] == p + u.extent[p]) {
+            // Two children, the most common case: the joins below as the
+            // general case makes them, without its lists (joining with
+            // none changes nothing).
+            const S seen0 = ops.away(below(c0), c0), seen1 = ops.away(below(c1), c1);
+            S other0 = ops.join(outside, seen1);
+            visit(c0, below(c0), other0);
+            S other1 = ops.join(outside, seen0);
+            if (u.extent[c0] > 1) slot[at[c0]] = std::move(other0);
+            visit(c1, below(c1), other1);
+            if (u.extent[c1] > 1) slot[at[c1]] = std::move(other1);
+            continue;
+        }
         kids.clear();
         seen.clear();
         for (std::uint32_t c = p + 1; c < p + u.extent[p]; c += u.extent[c]) {
@@ -104,7 +119,6 @@ void fold_sides(const unrooted& u, const Ops& ops, Visit&& visit) {
         const std::size_t k = kids.size();
         after.assign(k + 1, ops.none());
         for (std::size_t i = k; i-- > 1;) after[i] = ops.join(seen[i], after[i + 1]);
-        S outside = p == 0 ? (u.is_leaf(0) ? ops.leaf(0, 0) : ops.none()) : ops.away(slot[at[p]], p);
         for (std::size_t i = 0; i < k; ++i) {
             const std::uint32_t c = kids[i];
             S other = ops.join(outside, after[i + 1]);
