@@ -144,6 +144,10 @@ TEST(Dates, TableErrors) {
         {"name,when\nA,2001\n", ", line 1: no column's name holds 'date'"},
         {"name,date\nA,2001\nB,soon\n", ", line 3: 'soon' is not a date"},
         {"name,date\nA,2001\nB,2002\nA,2003\n", ", line 4: 'A' is given twice"},
+        // Of two names given twice, the first; a date that is none, before
+        // either.
+        {"name,date\nA,2001\nB,2002\nB,2003\nA,2004\n", ", line 4: 'B' is given twice"},
+        {"name,date\nA,2001\nA,2002\nB,x\n", ", line 4: 'x' is not a date"},
         {"name,date\n\"A,2001\n", ", line 2: '\"' not closed"},
     };
     for (const row& r : rows) {

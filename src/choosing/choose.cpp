@@ -127,7 +127,7 @@ void chooser::dates_of(const unrooted& u, const translation* names, const std::f
     // The leaves of view nodes [from, to), the first of them leaf i. A
     // table is asked for a batch of names at a time.
     auto part = [&](std::uint32_t from, std::uint32_t to, std::uint32_t i) {
-        constexpr std::size_t batch = 64;
+        constexpr std::size_t batch = 256;
         std::string name[batch];
         std::string_view key[batch];
         std::uint32_t at[batch];

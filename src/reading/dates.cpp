@@ -229,28 +229,29 @@ bool dates_table::find(std::string_view key, double& year) const {
 }
 
 void dates_table::find(const std::string_view* keys, std::size_t count, double* out) const {
-    constexpr std::size_t batch = 64;
-    std::uint64_t h[batch];
+    if (slots.empty()) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = std::nan("");
+        return;
+    }
+    // A pipeline: key i's slot is fetched `ahead` keys before its record,
+    // and its record `ahead` keys before it is compared, so that a few
+    // fetches are always on their way.
+    constexpr std::size_t ahead = 8, ring = 4 * ahead;
+    std::uint64_t h[ring];
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t from = 0; from < count; from += batch) {
-        const std::size_t n = std::min(batch, count - from);
-        const std::string_view* k = keys + from;
-        if (slots.empty()) {
-            for (std::size_t i = 0; i < n; ++i) out[from + i] = std::nan("");
-            continue;
+    for (std::size_t i = 0; i < count + 2 * ahead; ++i) {
+        if (i < count) {
+            h[i % ring] = hash_of(keys[i]);
+            __builtin_prefetch(&slots[h[i % ring] & mask]);
         }
-        // The batch's slots, then their records, fetched together.
-        for (std::size_t i = 0; i < n; ++i) {
-            h[i] = hash_of(k[i]);
-            __builtin_prefetch(&slots[h[i] & mask]);
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t s = slots[h[i] & mask];
+        if (i >= ahead && i - ahead < count) {
+            const std::uint64_t s = slots[h[(i - ahead) % ring] & mask];
             if (s != 0) __builtin_prefetch(records.data() + (s & UINT32_MAX) - 1);
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t s = slots[slot_of(k[i], h[i])];
-            out[from + i] = s == 0 ? std::nan("") : year_at((s & UINT32_MAX) - 1);
+        if (i >= 2 * ahead) {
+            const std::size_t j = i - 2 * ahead;
+            const std::uint64_t s = slots[slot_of(keys[j], h[j % ring])];
+            out[j] = s == 0 ? std::nan("") : year_at((s & UINT32_MAX) - 1);
         }
     }
 }
@@ -308,8 +309,26 @@ std::string dates_table::load(const std::string& path) {
     records.reserve(n - at + most * head);
     char* put_at = records.data();
     rows = 0;
-    big_vector<std::uint32_t> row_lines;  // each row's line, for a name given twice
-    row_lines.reserve(most);
+    std::size_t size = 16;
+    while (size < 2 * most) size *= 2;
+    slots.assign(size, 0);
+    // Each row is put in its slot a few rows after it is read, its slot
+    // fetched meanwhile. The first name given twice is the error, once
+    // every row has been read.
+    constexpr std::size_t ahead = 16;
+    struct waiting {
+        std::uint64_t h;
+        std::size_t start, line;
+    } queue[ahead];
+    std::size_t queued = 0, twice = 0, twice_line = 0;  // twice: the record's start + 1
+    auto insert = [&](const waiting& w) {
+        const std::size_t s = slot_of(name_at(w.start), w.h);
+        if (slots[s] != 0) {
+            if (twice == 0) twice = w.start + 1, twice_line = w.line;
+            return;
+        }
+        slots[s] = tag_of(w.h) | (w.start + 1);
+    };
     while (at < n) {
         const std::size_t line = lines + 1;
         at = row(text, at, separator, fields, lines, closed);
@@ -323,42 +342,25 @@ std::string dates_table::load(const std::string& path) {
             return where + std::to_string(line) + ": '" + std::string(trimmed(field)) + "' is not a date";
         if (static_cast<std::size_t>(put_at - records.data()) + head + key.size() >= UINT32_MAX)
             return where + std::to_string(line) + ": too many dates";
-        const std::uint32_t size = static_cast<std::uint32_t>(key.size());
+        const std::uint32_t length = static_cast<std::uint32_t>(key.size());
         std::memcpy(put_at, &year, sizeof year);
-        std::memcpy(put_at + sizeof year, &size, sizeof size);
+        std::memcpy(put_at + sizeof year, &length, sizeof length);
         std::memcpy(put_at + head, key.data(), key.size());
+        const waiting w{hash_of(key), static_cast<std::size_t>(put_at - records.data()), line};
+        __builtin_prefetch(&slots[w.h & (size - 1)]);
         put_at += head + key.size();
         ++rows;
-        row_lines.push_back(static_cast<std::uint32_t>(line));
+        if (queued == ahead) insert(queue[rows % ahead]);
+        else ++queued;
+        queue[rows % ahead] = w;
     }
     records.wrote(put_at);
-    std::size_t size = 16;
-    while (size < 2 * rows) size *= 2;
-    slots.assign(size, 0);
-    // Inserted a batch at a time, each batch's slots fetched together.
-    constexpr std::size_t batch = 16;
-    std::uint64_t h[batch];
-    std::size_t start[batch];
-    for (std::size_t from = 0, next = 0; from < rows; from += batch) {
-        const std::size_t count = std::min(batch, rows - from);
-        for (std::size_t i = 0; i < count; ++i) {
-            start[i] = next;
-            const std::string_view key = name_at(next);
-            next += head + key.size();
-            h[i] = hash_of(key);
-            __builtin_prefetch(&slots[h[i] & (size - 1)]);
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string_view key = name_at(start[i]);
-            const std::size_t s = slot_of(key, h[i]);
-            if (slots[s] != 0) {
-                const std::string repeated(key);
-                rows = 0;
-                slots.clear();
-                return where + std::to_string(row_lines[from + i]) + ": '" + repeated + "' is given twice";
-            }
-            slots[s] = tag_of(h[i]) | (start[i] + 1);
-        }
+    for (std::size_t k = queued; k-- > 0;) insert(queue[(rows - k) % ahead]);  // the oldest first
+    if (twice != 0) {
+        const std::string repeated(name_at(twice - 1));
+        rows = 0;
+        slots.clear();
+        return where + std::to_string(twice_line) + ": '" + repeated + "' is given twice";
     }
 #ifdef __GLIBC__
     // What reading the table took and gave back, back to the system: a big
