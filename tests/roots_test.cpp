@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "choosing/choose.h"
+#include "random_tree.h"
 #include "standard_checks.h"
 
 namespace quorlen::standard::roots {
@@ -136,6 +137,33 @@ TEST(MinimalAncestorDeviation, LeastDeviationOfLeafPairs) {
         {"((A:1,B:1)X:0,(C:1,D:1)Y:0);", d, "(A:1,(B:1,(C:1,D:1)Y:0)X:0);"},
         {"A;", d, "A;"},
     });
+}
+
+// Past 256 leaves the pairs are summed in two halves, each on a thread
+// where there are two: the same line and scores, to the last digit, on one.
+TEST(MinimalAncestorDeviation, SameOnOneThreadAsOnTwo) {
+    std::mt19937 rng(23);
+    for (std::size_t leaves : {300, 1000}) {
+        tree t;
+        ASSERT_EQ(testing::read_one(testing::random_tree(leaves, rng, false), t), "");
+        std::string line[2];
+        std::vector<scored_branch> rows[2];
+        for (unsigned threads : {1u, 2u}) {
+            options how = with(method::mad);
+            how.scores = true;
+            how.threads = threads;
+            chooser c(how);
+            ASSERT_EQ(c.choose(t), "");
+            c.write(t, line[threads - 1]);
+            rows[threads - 1] = c.scores();
+        }
+        EXPECT_EQ(line[0], line[1]);
+        ASSERT_EQ(rows[0].size(), rows[1].size());
+        for (std::size_t i = 0; i < rows[0].size(); ++i) {
+            EXPECT_EQ(rows[0][i].position, rows[1][i].position) << i;
+            EXPECT_EQ(rows[0][i].score, rows[1][i].score) << i;
+        }
+    }
 }
 
 TEST(Scores, EveryBranchInTheOrderOfTheRootings) {

@@ -51,7 +51,7 @@ std::string chooser::choose(const tree& t, const translation* names) {
     case method::outgroup: error = by_outgroup(u, how.outgroups, names, f); break;
     case method::midpoint: error = by_midpoint(u, f); break;
     case method::minvar: error = by_minvar(u, f, wanted); break;
-    case method::mad: error = by_mad(u, f, wanted); break;
+    case method::mad: error = by_mad(u, f, wanted, how.threads); break;
     case method::clock: {
         big_vector<double> length;
         double longest;

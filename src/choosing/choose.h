@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "choosing/methods.h"
+#include "common/processors.h"
 #include "reading/dates.h"
 #include "reading/decimal.h"
 #include "reading/newick.h"
@@ -39,6 +40,9 @@ struct options {
     // False if it could not be read (the caller reports why).
     std::function<bool()> dates_ready;
     bool r2 = false;
+    // The threads a method may run on (mad): as many as there are
+    // processors to run on, by default.
+    unsigned threads = processors();
 };
 
 // One branch of the unrooted tree, its best point and the method's value

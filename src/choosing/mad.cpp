@@ -41,63 +41,54 @@ struct quadratic {
     void add(const quadratic& o) { a += o.a, b += o.b, c += o.c; }
 };
 
-// The tree laid out for the passes over it, one set for each leaf b. Its
-// inner nodes, those with children, in level order (breadth first from the
-// top): parents come before their children, and the passes up and down meet
-// parents nearly in order, so that they stay in cache. The leaves below them
-// apart, by their parents' places: a leaf's term is made where it is added
-// to its parent, and no pass over the inner nodes walks past a leaf.
+// The tree laid out for the passes over it, one set for each leaf b: every
+// node in level order (breadth first from the top), at its place. A node's
+// children stand together, after their parents, so that each pass reads its
+// arrays in order and a node of two children, the most common, is taken
+// without a branch. The leaves are numbered by their places, the top last
+// where it is a leaf.
 struct layout {
     explicit layout(const unrooted& u) : top_leaf(u.extent[0] > 1 && u.is_leaf(0)) {
-        const big_vector<double> length = u.lengths();
-        inner.push_back(0);
-        for (std::size_t i = 0; i < inner.size(); ++i) {
-            const std::uint32_t v = inner[i];
-            for (std::uint32_t c = v + 1; c < v + u.extent[v]; c += u.extent[c])
-                if (u.extent[c] > 1) inner.push_back(c);
-        }
-        std::vector<std::uint32_t> at(u.size(), 0);
-        for (std::uint32_t i = 0; i < inner.size(); ++i) at[inner[i]] = i;
-        up.assign(inner.size(), 0);
-        inner_length.assign(inner.size(), 0);
-        for (std::uint32_t i = 1; i < inner.size(); ++i) {
-            up[i] = at[u.parent(inner[i])];
-            inner_length[i] = length[inner[i]];
-        }
-        // A node's inner children stand together in level order, and so
-        // do its leaves, laid out by their parents' places.
-        inner_kids.assign(inner.size() + 1, 0);
-        outer_kids.assign(inner.size() + 1, 0);
-        std::uint32_t next_inner = 1;
-        for (std::uint32_t i = 0; i < inner.size(); ++i) {
-            const std::uint32_t v = inner[i];
-            inner_kids[i] = next_inner;
-            outer_kids[i] = static_cast<std::uint32_t>(outer.size());
+        const big_vector<double> lengths = u.lengths();
+        node.push_back(0);
+        for (std::uint32_t p = 0; p < node.size(); ++p) {
+            const std::uint32_t v = node[p];
+            if (u.extent[v] == 1) continue;
+            inner.push_back(p);
+            kids.push_back(static_cast<std::uint32_t>(node.size()));
             for (std::uint32_t c = v + 1; c < v + u.extent[v]; c += u.extent[c]) {
-                if (u.extent[c] > 1) {
-                    ++next_inner;
-                    continue;
-                }
-                outer.push_back(c);
-                outer_up.push_back(i);
-                outer_length.push_back(length[c]);
+                node.push_back(c);
+                up.push_back(p);
             }
         }
-        inner_kids.back() = next_inner;
-        outer_kids.back() = static_cast<std::uint32_t>(outer.size());
+        kids.push_back(static_cast<std::uint32_t>(node.size()));
+        const std::uint32_t places = static_cast<std::uint32_t>(node.size());
+        up.insert(up.begin(), 0);
+        length.assign(places, 0);
+        has_kids.assign(places, 0);
+        inner_of.assign(places, none);
+        for (std::uint32_t p = 1; p < places; ++p) length[p] = lengths[node[p]];
+        for (std::uint32_t i = 0; i < inner.size(); ++i) has_kids[inner[i]] = 1, inner_of[inner[i]] = i;
+        for (std::uint32_t p = 1; p < places; ++p)
+            if (!has_kids[p]) leaf.push_back(p);
+        if (top_leaf) leaf.push_back(0);
     }
-    // The leaves, numbered: those below first, then the top if it is one.
-    std::uint32_t leaves() const { return static_cast<std::uint32_t>(outer.size()) + top_leaf; }
+    std::uint32_t places() const { return static_cast<std::uint32_t>(node.size()); }
+    std::uint32_t leaves() const { return static_cast<std::uint32_t>(leaf.size()); }
 
     const bool top_leaf;  // the top has one child, and is a leaf too
-    std::vector<std::uint32_t> inner, up;  // view nodes, and their parents' places
-    std::vector<double> inner_length;
-    std::vector<std::uint32_t> outer, outer_up;
-    std::vector<double> outer_length;
-    // The children of the node at place i: the inner ones at places
-    // [inner_kids[i], inner_kids[i + 1]), the leaves [outer_kids[i],
-    // outer_kids[i + 1]).
-    std::vector<std::uint32_t> inner_kids, outer_kids;
+    // By place: the view node, its parent's place (the top's own), the
+    // length of its branch (the top's 0), whether it has children, and its
+    // number among those that do (none for a leaf).
+    std::vector<std::uint32_t> node, up;
+    std::vector<double> length;
+    std::vector<char> has_kids;
+    std::vector<std::uint32_t> inner_of;
+    // The places with children, in order; the children of inner[i] at the
+    // places [kids[i], kids[i + 1]).
+    std::vector<std::uint32_t> inner, kids;
+    // Leaf b's place.
+    std::vector<std::uint32_t> leaf;
 };
 
 // 1, 1/D and 1/D^2 of a leaf at distance D > 0; nothing at 0.
@@ -107,16 +98,18 @@ inline sums term(double distance) {
     return {1, r, r * r};
 }
 
+inline sums joined(const sums& a, const sums& b) { return {a.s0 + b.s0, a.s1 + b.s1, a.s2 + b.s2}; }
+
 // Adds the pairs (b, c) met from b to each branch's quadratic. Every sum
 // of leaves' terms is made by adding, never by taking one sum from another:
 // the terms of the leaves nearest b are by far the largest, and a subtree's
-// sums less a part of them would lose the digits of the rest.
+// sums less a part of them would lose the digits of the rest. Each sum is
+// made in one order, whatever the node: a node's leaves' terms first, then
+// its other children from the last.
 class deviations {
 public:
     explicit deviations(const layout& l)
-        : inner(l.inner.size()), outer(l.outer.size()), tree(l),
-          inner_count(static_cast<std::uint32_t>(l.inner.size())),
-          d(inner_count, 0), w(inner_count), in(inner_count, 0), on_way(inner_count, 0) {}
+        : q(l.places()), tree(l), d(l.places(), 0), w(l.places()), in(l.places(), 0), on_way(l.places(), 0) {}
 
     // The pairs of the leaves [from, to); returns twice their number.
     double add(std::uint32_t from, std::uint32_t to) {
@@ -125,43 +118,54 @@ public:
         return pairs;
     }
 
-    std::vector<quadratic> inner, outer;  // by place
+    std::vector<quadratic> q;  // by place
 
 private:
     double add(std::uint32_t b) {
         const layout& l = tree;
-        const std::uint32_t below_count = static_cast<std::uint32_t>(l.outer.size());
-        const std::uint32_t tag = b + 1;
-        const std::uint32_t* up = l.up.data();
-        // b's way up to the top (inner places), and the distances along it.
+        const std::uint32_t places = l.places(), inners = static_cast<std::uint32_t>(l.inner.size());
+        const std::uint32_t tag = b + 1, own = l.leaf[b];
+        const std::uint32_t *up = l.up.data(), *inner = l.inner.data(), *kids = l.kids.data();
+        const double* length = l.length.data();
+        const char* has_kids = l.has_kids.data();
+        // b's way up to the top, and the distances along it; b is on it.
         way.clear();
+        on_way[own] = tag;
+        d[own] = 0;
         std::uint32_t i = 0;
         d[0] = 0;
-        if (b < below_count) {
-            i = l.outer_up[b];
-            d[i] = l.outer_length[b];
+        if (own != 0) {
+            i = up[own];
+            d[i] = length[own];
         }
         for (;; i = up[i]) {
             on_way[i] = tag;
             way.push_back(i);
             if (i == 0) break;
-            d[up[i]] = d[i] + l.inner_length[i];
+            d[up[i]] = d[i] + length[i];
         }
-        // Distances from b; each leaf's terms (b's own 0), summed into its
-        // parent's; then each subtree's sums, children before parents.
+        // Distances from b; each leaf's terms (b's own none); then each
+        // subtree's sums, children before parents.
+        for (std::uint32_t p = 1; p < places; ++p)
+            if (on_way[p] != tag) d[p] = d[up[p]] + length[p];
         const sums top_own = l.top_leaf ? term(d[0]) : sums{};
-        const std::uint32_t* outer_kids = l.outer_kids.data();
-        const double* outer_length = l.outer_length.data();
-        for (i = 0; i < inner_count; ++i) {
-            if (on_way[i] != tag) d[i] = d[up[i]] + l.inner_length[i];  // the top is on the way
-            const double at = d[i];
+        const std::uint32_t below_count = l.leaves() - l.top_leaf;
+        for (std::uint32_t k = 0; k < below_count; ++k) w[l.leaf[k]] = term(d[l.leaf[k]]);
+        if (own != 0) w[own] = sums{};
+        for (std::uint32_t j = inners; j-- > 0;) {
+            const std::uint32_t p = inner[j], k0 = kids[j], k1 = kids[j + 1];
+            if (k1 - k0 == 2 && p != 0) {
+                w[p] = joined(w[k0], w[k0 + 1]);
+                continue;
+            }
             sums s{};
-            for (std::uint32_t c = outer_kids[i]; c < outer_kids[i + 1]; ++c)
-                if (c != b) s.add(term(at + outer_length[c]));
-            w[i] = s;
+            for (std::uint32_t k = k0; k < k1; ++k)
+                if (!has_kids[k] && k != own) s.add(w[k]);
+            if (p == 0) s.add(top_own);
+            for (std::uint32_t k = k1; k-- > k0;)
+                if (has_kids[k]) s.add(w[k]);
+            w[p] = s;
         }
-        w[0].add(top_own);
-        for (i = inner_count; i-- > 1;) w[up[i]].add(w[i]);
         const double pairs = w[0].s0;
         // Along the way, from the top down: what lies outside each node's
         // subtree, and off the way at each node (its children but the one
@@ -169,12 +173,12 @@ private:
         off.assign(way.size(), sums{});
         outside.assign(way.size() + 1, sums{});
         for (std::size_t j = way.size(); j-- > 0;) {
-            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none;
+            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none, at = l.inner_of[v];
             sums s = v == 0 ? top_own : sums{};
-            for (std::uint32_t k = l.inner_kids[v]; k < l.inner_kids[v + 1]; ++k)
-                if (k != on) s.add(w[k]);
-            for (std::uint32_t c = l.outer_kids[v]; c < l.outer_kids[v + 1]; ++c)
-                if (c != b) s.add(term(d[v] + l.outer_length[c]));
+            for (std::uint32_t k = kids[at]; k < kids[at + 1]; ++k)
+                if (has_kids[k] && k != on) s.add(w[k]);
+            for (std::uint32_t k = kids[at]; k < kids[at + 1]; ++k)
+                if (!has_kids[k] && k != own) s.add(w[k]);
             off[j] = s;
             outside[j] = outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
             outside[j].add(s);
@@ -183,12 +187,12 @@ private:
         // The pairs beyond meet at the root; those on b's side where they
         // leave the way.
         double pairs_in = 0;  // on b's side of the branch at hand
-        if (b < below_count) add_below(outer[b], outside[0], 0, 0);
+        if (own != 0) add_below(q[own], outside[0], 0, 0);
         in[way[0]] = 0;
         for (std::size_t j = 0; j + 1 < way.size(); ++j) {
             const std::uint32_t v = way[j];
             pairs_in += off[j].squares(d[v]);
-            add_below(inner[v], outside[j + 1], d[v], pairs_in);
+            add_below(q[v], outside[j + 1], d[v], pairs_in);
             in[way[j + 1]] = pairs_in;
         }
         // Seen from b, a node on the way heads all but its subtree as laid
@@ -200,62 +204,47 @@ private:
         }
         // Every other branch, b above it: at each node, its children's sums
         // before and after each child, and what lies off the way.
-        for (i = 0; i < inner_count; ++i) {
-            const std::uint32_t ik = l.inner_kids[i], ok = l.outer_kids[i];
-            const std::uint32_t inners = l.inner_kids[i + 1] - ik, outers = l.outer_kids[i + 1] - ok;
-            if (inners + outers == 0) continue;
-            const sums rest = on_way[i] == tag ? w[i] : sums{};
-            const std::uint32_t count = inners + outers;
-            const double at_i = d[i], in_i = in[i];
-            // The k-th child: its place, whether it is an inner node, its
-            // sums, and whether its branch is on the way (b's own among them).
-            auto child = [&](std::uint32_t k, std::uint32_t& at, bool& inner_kid, bool& skip) -> sums {
-                inner_kid = k < inners;
-                at = inner_kid ? ik + k : ok + (k - inners);
-                skip = inner_kid ? on_way[at] == tag : at == b;
-                if (inner_kid) return skip ? sums{} : w[at];
-                return skip ? sums{} : term(at_i + l.outer_length[at]);
-            };
-            auto visit = [&](std::uint32_t at, bool inner_kid, const sums& here, const sums& others) {
-                const double pairs_here = in_i + others.squares(at_i);
-                const double u = inner_kid ? d[at] : at_i + l.outer_length[at];
-                add_above(inner_kid ? inner[at] : outer[at], here, u, pairs_here);
-                if (inner_kid) in[at] = pairs_here;
-            };
-            if (count == 2) {
-                std::uint32_t at0, at1;
-                bool inner0, inner1, skip0, skip1;
-                const sums w0 = child(0, at0, inner0, skip0), w1 = child(1, at1, inner1, skip1);
-                sums others0 = w1, others1 = w0;
-                if (on_way[i] == tag) {
-                    others0.add(rest);
-                    others1.add(rest);
-                }
-                if (!skip0) visit(at0, inner0, w0, others0);
-                if (!skip1) visit(at1, inner1, w1, others1);
+        for (std::uint32_t j = 0; j < inners; ++j) {
+            const std::uint32_t p = inner[j], k0 = kids[j], k1 = kids[j + 1];
+            const double at = d[p], in_p = in[p];
+            if (k1 - k0 == 2 && on_way[p] != tag) {
+                const std::uint32_t c = k0 + 1;
+                const sums w0 = w[k0], w1 = w[c];
+                const double here0 = in_p + w1.squares(at), here1 = in_p + w0.squares(at);
+                add_above(q[k0], w0, d[k0], here0);
+                in[k0] = here0;
+                add_above(q[c], w1, d[c], here1);
+                in[c] = here1;
                 continue;
             }
+            // The children with children first, then the leaves; one on the
+            // way counts for nothing, and is not visited.
+            const std::uint32_t count = k1 - k0;
             if (kid.size() < count + 1) {
                 kid.resize(count + 1);
                 after.resize(count + 1);
+                order.resize(count);
             }
+            std::uint32_t n = 0;
+            for (std::uint32_t k = k0; k < k1; ++k)
+                if (has_kids[k]) order[n++] = k;
+            for (std::uint32_t k = k0; k < k1; ++k)
+                if (!has_kids[k]) order[n++] = k;
             after[count] = sums{};
             for (std::uint32_t k = count; k-- > 0;) {
-                std::uint32_t at;
-                bool inner_kid, skip;
-                kid[k] = child(k, at, inner_kid, skip);
+                kid[k] = on_way[order[k]] == tag ? sums{} : w[order[k]];
                 after[k] = after[k + 1];
                 after[k].add(kid[k]);
             }
-            sums before = rest;
+            sums before = on_way[p] == tag ? w[p] : sums{};
             for (std::uint32_t k = 0; k < count; ++k) {
-                std::uint32_t at;
-                bool inner_kid, skip;
-                child(k, at, inner_kid, skip);
-                if (!skip) {
+                const std::uint32_t c = order[k];
+                if (on_way[c] != tag) {
                     sums others = before;
                     others.add(after[k + 1]);
-                    visit(at, inner_kid, kid[k], others);
+                    const double here = in_p + others.squares(at);
+                    add_above(q[c], kid[k], d[c], here);
+                    in[c] = here;
                 }
                 before.add(kid[k]);
             }
@@ -280,20 +269,20 @@ private:
     }
 
     const layout& tree;
-    const std::uint32_t inner_count;
-    // For the leaf b at hand, by inner place: distances from b; the sums
-    // of each subtree as laid out; the pairs on b's side of each node's
-    // branch; whether a node is on b's way up (tagged with b + 1).
+    // For the leaf b at hand, by place: distances from b; the sums of each
+    // subtree as laid out (a leaf's, its term); the pairs on b's side of
+    // each node's branch; whether a node is on b's way up, b too (tagged
+    // with b + 1).
     std::vector<double> d;
     std::vector<sums> w;
     std::vector<double> in;
-    std::vector<std::uint32_t> on_way, way;
+    std::vector<std::uint32_t> on_way, way, order;
     std::vector<sums> off, outside, kid, after;  // scratch
 };
 
 }  // namespace
 
-std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every) {
+std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every, unsigned threads) {
     const big_vector<double> length = u.lengths();
     for (node_ref n = 1; n < u.t.nodes.size(); ++n)
         if (length_value(u.t.length(n)) < 0) return "a negative branch length";
@@ -311,23 +300,27 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
             for (std::uint32_t v = 1; v < u.size(); ++v) (*every)[v] = {length[v] / 2, 0};
         return "";
     }
-    // From many leaves, two halves, one for each of two threads: always the
-    // same halves, so that the sums, and so the choice, never depend on the
-    // machine.
+    // From many leaves, two halves, on two threads where there are two:
+    // always the same halves, each summed in the same order, so that the
+    // sums, and so the choice, never depend on the machine.
     deviations low(tree);
     double pairs = 0;
     std::vector<quadratic> q(u.size());
     auto gather = [&](const deviations& part) {
-        for (std::uint32_t i = 1; i < tree.inner.size(); ++i) q[tree.inner[i]].add(part.inner[i]);
-        for (std::uint32_t c = 0; c < tree.outer.size(); ++c) q[tree.outer[c]].add(part.outer[c]);
+        for (std::uint32_t p = 1; p < tree.places(); ++p) q[tree.node[p]].add(part.q[p]);
     };
     if (leaves >= 256) {
         const std::uint32_t half = leaves / 2;
         deviations high(tree);
         double pairs_high = 0;
-        std::thread other([&] { pairs_high = high.add(half, leaves); });
-        pairs = low.add(0, half);
-        other.join();
+        if (threads >= 2) {
+            std::thread other([&] { pairs_high = high.add(half, leaves); });
+            pairs = low.add(0, half);
+            other.join();
+        } else {
+            pairs_high = high.add(half, leaves);
+            pairs = low.add(0, half);
+        }
         pairs += pairs_high;
         gather(high);
     } else {

@@ -102,7 +102,8 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
                         const translation* names, found& out);
 std::string by_midpoint(const unrooted& u, found& out);
 std::string by_minvar(const unrooted& u, found& out, std::vector<branch_score>* every);
-std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every);
+// mad: on `threads` threads, at most two; the same answer on any number.
+std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* every, unsigned threads);
 // Dates by leaf (in pre-order, as fold_sides numbers them), NaN where a leaf
 // has none; r2:
 // the point of largest R^2 rather than of least residual.

@@ -1,20 +1,13 @@
 // Outgroup: the branch one of whose sides holds exactly the outgroup's
 // leaves that the tree has, the first of ranked lists that the tree has any
 // leaf of; the root in its middle.
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
 #include "choosing/methods.h"
 
 namespace quorlen::standard::roots {
-
-namespace {
-
-struct tally {
-    std::uint32_t leaves = 0, outgroup = 0;
-};
-
-}  // namespace
 
 std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::string>>& ranked,
                         const translation* keys, found& out) {
@@ -47,26 +40,32 @@ std::string by_outgroup(const unrooted& u, const std::vector<std::vector<std::st
     for (const auto& [key, w] : names)
         if (w.count > 0 && w.list < list) list = w.list;
     if (list == ranked.size()) return "no outgroup name is a leaf of the tree";
-    big_vector<char> in(u.size(), 0);
-    std::uint32_t size = 0;
+    // The outgroup's leaves in pre-order.
+    std::vector<std::uint32_t> chosen;
     for (const auto& [key, w] : names) {
-        if (w.list != list || w.count == 0 || in[w.leaf]) continue;
+        if (w.list != list || w.count == 0) continue;
         if (w.count > 1) return "the outgroup name '" + std::string(key) + "' is the name of more than one leaf";
-        in[w.leaf] = 1;
-        ++size;
+        chosen.push_back(w.leaf);
     }
-    struct tally_ops {
-        const big_vector<char>& in;
-        tally leaf(std::uint32_t v, std::uint32_t) const { return {1, static_cast<std::uint32_t>(in[v])}; }
-        tally none() const { return {}; }
-        tally away(const tally& a, std::uint32_t) const { return a; }
-        tally join(const tally& a, const tally& b) const { return {a.leaves + b.leaves, a.outgroup + b.outgroup}; }
-    };
+    std::sort(chosen.begin(), chosen.end());
+    chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+    const std::uint32_t size = static_cast<std::uint32_t>(chosen.size()), all = u.leaves();
+    // Leaves before each view node in pre-order: the leaves below v are
+    // before[v + extent[v]] - before[v], and the outgroup's among them are
+    // found in `chosen`. The top, a leaf or not, is on the other side of
+    // every branch.
+    const std::uint32_t m = u.size();
+    big_vector<std::uint32_t> before(m + 1, 0);
+    for (std::uint32_t v = 0; v < m; ++v) before[v + 1] = before[v] + u.is_leaf(v);
     out = found{};
-    fold_sides<tally>(u, tally_ops{in}, [&](std::uint32_t v, const tally& low, const tally& high) {
-        const bool split = (low.leaves == size && low.outgroup == size) || (high.leaves == size && high.outgroup == size);
+    for (std::uint32_t v = 1; v < m; ++v) {
+        const std::uint32_t end = v + u.extent[v], leaves = before[end] - before[v];
+        if (leaves != size && all - leaves != size) continue;
+        const auto from = std::lower_bound(chosen.begin(), chosen.end(), v);
+        const std::uint32_t outgroup = static_cast<std::uint32_t>(std::lower_bound(from, chosen.end(), end) - from);
+        const bool split = (leaves == size && outgroup == size) || (all - leaves == size && outgroup == 0);
         if (split && (out.branch == none || u.before(v, out.branch))) out.branch = v;
-    });
+    }
     if (out.branch == none) return "the outgroup is not one side of any branch";
     return "";
 }

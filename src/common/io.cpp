@@ -50,11 +50,8 @@ line_cursor line_writer::cursor() {
 
 namespace {
 
-// A line of tens of megabytes goes out a block at a time, each made while
-// the reader empties the pipe: a pipe of 64 KiB (Linux's) is empty long
-// before the next block is made, and the reader waits. Where the output is
-// a pipe, it is given room for a few blocks (Linux's `F_SETPIPE_SZ`; where
-// the system refuses, it stays as it is).
+// Gives a pipe room for `bytes` (Linux's `F_SETPIPE_SZ`; where the system
+// refuses, it stays as it is); anything else is left alone.
 void widen_pipe(std::FILE* out, std::size_t bytes) {
 #ifdef F_SETPIPE_SZ
     const int fd = fileno(out);
@@ -70,11 +67,14 @@ void widen_pipe(std::FILE* out, std::size_t bytes) {
 
 }  // namespace
 
+void line_writer::widen() {
+    if (widened) return;
+    widened = true;
+    widen_pipe(out, std::min(4 * block, std::size_t{1} << 20));
+}
+
 line_cursor line_writer::spill(line_cursor at, std::string_view s) {
-    if (!spilled) {
-        spilled = true;
-        widen_pipe(out, std::min(4 * block, std::size_t{1} << 20));
-    }
+    widen();
     for (;;) {
         // What fits, then out with the block: part of a line.
         const std::size_t n = std::min(static_cast<std::size_t>(at.end - at.p), s.size());
@@ -104,6 +104,7 @@ void line_writer::add_lines(std::string_view text) {
 
 bool line_writer::flush() {
     if (complete == 0) return written;
+    widen();
     if (written) written = put(std::string_view(lines.data(), complete), out);
     const std::size_t rest = lines.size() - complete;
     std::memmove(lines.data(), lines.data() + complete, rest);
@@ -119,6 +120,7 @@ int fail(std::string_view message) {
 
 bool line_writer::write_pieces(iovec* pieces, std::size_t n) {
     if (!flush()) return false;
+    widen();
     const int fd = fileno(out);
     if (fd < 0) {
         for (std::size_t i = 0; i < n && written; ++i)

@@ -91,7 +91,11 @@ private:
     byte_buffer lines;  // whole lines, then the one being built
     std::size_t complete = 0;  // how much of lines is whole lines
     bool written = true;
-    bool spilled = false;  // a line has gone out in parts
+    // Where the output is a pipe, it is given room for a few blocks before
+    // the first goes out: a pipe of 64 KiB (Linux's) holds a quarter of one,
+    // and the writer and the reader would take turns waiting on each other.
+    void widen();
+    bool widened = false;
 };
 
 // Each piece is checked against the block as it is copied: a bound worked

@@ -251,31 +251,44 @@ inline const char* plain_annotation(const char* p, const char* end, std::size_t&
 }
 
 #ifdef __SSE2__
-// The same, for an annotation that ends within the 16 bytes at p: all of
-// them looked at in one go. Null where plain_annotation is to look (it may
-// still find one).
-inline const char* short_annotation(const char* p, std::size_t& label, std::size_t& length) {
+// Of the 16 bytes at p, as bits: every byte that is no label's, and some
+// that are (those below '.', a sign for one, and above 0x7f); the digits;
+// the points.
+struct byte_masks {
+    unsigned stops, digits, points;
+};
+inline byte_masks masks_of(const char* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto is = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
     const auto bits = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
-    // Every byte that is no label's, and some that are: those below '.'
-    // (a sign, for one) and above 0x7f.
     const __m128i below = _mm_cmplt_epi8(v, _mm_set1_epi8('.'));
-    const unsigned stops = bits(_mm_or_si128(_mm_or_si128(below, is(':')), _mm_or_si128(is(';'), _mm_or_si128(is('['), is(']')))));
-    if (stops == 0) return nullptr;
-    const unsigned at = static_cast<unsigned>(__builtin_ctz(stops));
+    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    return {bits(_mm_or_si128(_mm_or_si128(below, is(':')), _mm_or_si128(is(';'), _mm_or_si128(is('['), is(']'))))),
+            bits(_mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(9)), shifted)), bits(is('.'))};
+}
+
+// The same as plain_annotation, for an annotation that ends within the
+// `width` bytes at p (16 or 32): all of them looked at in one go. Null where
+// plain_annotation is to look (it may still find one).
+template <unsigned width>
+inline const char* short_annotation(const char* p, std::size_t& label, std::size_t& length) {
+    byte_masks m = masks_of(p);
+    if (width == 32) {
+        const byte_masks high = masks_of(p + 16);
+        m.stops |= high.stops << 16, m.digits |= high.digits << 16, m.points |= high.points << 16;
+    }
+    const std::uint64_t all = (std::uint64_t(1) << width) - 1;
+    if (m.stops == 0) return nullptr;
+    const unsigned at = static_cast<unsigned>(__builtin_ctz(m.stops));
     label = at;
     length = 0;
     if (p[at] != ':') return kind.of[static_cast<unsigned char>(p[at])] == node_end ? p + at : nullptr;
     // Digits and points, the first other byte ending the number.
-    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-    const unsigned digits = bits(_mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(9)), shifted));
-    const unsigned points = bits(is('.'));
-    const unsigned past = (~0u << (at + 1)) & 0xFFFFu;  // the bytes after the ":"
-    const unsigned others = past & ~(digits | points);
+    const std::uint64_t past = (~std::uint64_t(0) << (at + 1)) & all;  // the bytes after the ":"
+    const std::uint64_t others = past & ~std::uint64_t(m.digits | m.points);
     if (others == 0) return nullptr;
-    const unsigned number_end = static_cast<unsigned>(__builtin_ctz(others));
-    const unsigned point = points & past & ((1u << number_end) - 1);
+    const unsigned number_end = static_cast<unsigned>(__builtin_ctzll(others));
+    const std::uint64_t point = m.points & past & ((std::uint64_t(1) << number_end) - 1);
     length = number_end - at;  // its ":" counted
     if ((point & (point - 1)) != 0 || length == 1 || (length == 2 && point != 0)) return nullptr;
     return kind.of[static_cast<unsigned char>(p[number_end])] == node_end ? p + number_end : nullptr;
@@ -333,7 +346,9 @@ reader::quick_stop reader::quick_nodes(tree& t) {
             std::size_t label, length;
             const char* q = nullptr;
 #ifdef __SSE2__
-            if (end - p >= 16) q = short_annotation(p, label, length);
+            if (end - p >= 16) q = short_annotation<16>(p, label, length);
+            // A long label, with a date or a species in it.
+            if (!q && end - p >= 32) q = short_annotation<32>(p, label, length);
 #endif
             if (!q) q = plain_annotation(p, end, label, length);
             if (!q) break;

@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include <sched.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
+#include "common/processors.h"
 #include "rootings/nexus_write.h"
 
 namespace quorlen::standard {
@@ -98,11 +98,7 @@ private:
 
 batching machine_batching() {
     batching how;
-    unsigned n = 0;
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) n = static_cast<unsigned>(CPU_COUNT(&set));
-    if (n == 0) n = std::thread::hardware_concurrency();
-    how.threads = std::clamp(n, 1u, 4u);
+    how.threads = std::clamp(processors(), 1u, 4u);
     return how;
 }
 
