@@ -65,12 +65,11 @@ struct layout {
         const std::uint32_t places = static_cast<std::uint32_t>(node.size());
         up.insert(up.begin(), 0);
         length.assign(places, 0);
-        has_kids.assign(places, 0);
         inner_of.assign(places, none);
         for (std::uint32_t p = 1; p < places; ++p) length[p] = lengths[node[p]];
-        for (std::uint32_t i = 0; i < inner.size(); ++i) has_kids[inner[i]] = 1, inner_of[inner[i]] = i;
+        for (std::uint32_t i = 0; i < inner.size(); ++i) inner_of[inner[i]] = i;
         for (std::uint32_t p = 1; p < places; ++p)
-            if (!has_kids[p]) leaf.push_back(p);
+            if (inner_of[p] == none) leaf.push_back(p);
         if (top_leaf) leaf.push_back(0);
     }
     std::uint32_t places() const { return static_cast<std::uint32_t>(node.size()); }
@@ -78,11 +77,10 @@ struct layout {
 
     const bool top_leaf;  // the top has one child, and is a leaf too
     // By place: the view node, its parent's place (the top's own), the
-    // length of its branch (the top's 0), whether it has children, and its
-    // number among those that do (none for a leaf).
+    // length of its branch (the top's 0), and its number among the places
+    // with children (none for a leaf).
     std::vector<std::uint32_t> node, up;
     std::vector<double> length;
-    std::vector<char> has_kids;
     std::vector<std::uint32_t> inner_of;
     // The places with children, in order; the children of inner[i] at the
     // places [kids[i], kids[i + 1]).
@@ -127,7 +125,8 @@ private:
         const std::uint32_t tag = b + 1, own = l.leaf[b];
         const std::uint32_t *up = l.up.data(), *inner = l.inner.data(), *kids = l.kids.data();
         const double* length = l.length.data();
-        const char* has_kids = l.has_kids.data();
+        const std::uint32_t* inner_of = l.inner_of.data();
+        const auto has_kids = [inner_of](std::uint32_t p) { return inner_of[p] != none; };
         // b's way up to the top, and the distances along it; b is on it.
         way.clear();
         on_way[own] = tag;
@@ -160,10 +159,10 @@ private:
             }
             sums s{};
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (!has_kids[k] && k != own) s.add(w[k]);
+                if (!has_kids(k) && k != own) s.add(w[k]);
             if (p == 0) s.add(top_own);
             for (std::uint32_t k = k1; k-- > k0;)
-                if (has_kids[k]) s.add(w[k]);
+                if (has_kids(k)) s.add(w[k]);
             w[p] = s;
         }
         const double pairs = w[0].s0;
@@ -173,12 +172,12 @@ private:
         off.assign(way.size(), sums{});
         outside.assign(way.size() + 1, sums{});
         for (std::size_t j = way.size(); j-- > 0;) {
-            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none, at = l.inner_of[v];
+            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none, at = inner_of[v];
             sums s = v == 0 ? top_own : sums{};
             for (std::uint32_t k = kids[at]; k < kids[at + 1]; ++k)
-                if (has_kids[k] && k != on) s.add(w[k]);
+                if (has_kids(k) && k != on) s.add(w[k]);
             for (std::uint32_t k = kids[at]; k < kids[at + 1]; ++k)
-                if (!has_kids[k] && k != own) s.add(w[k]);
+                if (!has_kids(k) && k != own) s.add(w[k]);
             off[j] = s;
             outside[j] = outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
             outside[j].add(s);
@@ -227,9 +226,9 @@ private:
             }
             std::uint32_t n = 0;
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (has_kids[k]) order[n++] = k;
+                if (has_kids(k)) order[n++] = k;
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (!has_kids[k]) order[n++] = k;
+                if (!has_kids(k)) order[n++] = k;
             after[count] = sums{};
             for (std::uint32_t k = count; k-- > 0;) {
                 kid[k] = on_way[order[k]] == tag ? sums{} : w[order[k]];
