@@ -2,10 +2,13 @@
 // rules, the errors, and the table of scores.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "choosing/choose.h"
+#include "choosing/unrooted.h"
 #include "random_tree.h"
 #include "standard_checks.h"
 
@@ -119,10 +122,70 @@ TEST(MinimalVariance, LeastVarianceOfRootToLeafDistances) {
         {"(A:1,B:-2,(C:1,D:1):1);", v, "(B:-0.16666666666666674,(A:1,(C:1,D:1):1):-1.83333333333333326);"},
         {"(A,B);", v, "(A,B);"},
         {"A;", v, "A;"},
+        // A length of 20 digits is not one of 64 bits taken modulo 2^64 (5).
+        {"(A:18446744073709551621,B:1,C:1);", v, "(A:9.223372036854775808e+18,(B:1,C:1):9.223372036854775813e+18);"},
         // A tie, exactly 0 at X = Y: the first branch in order, A's, at its
         // end.
         {"((A:1,B:1)X:0,(C:1,D:1)Y:0);", v, "(A:1,(B:1,(C:1,D:1)Y:0)X:0);"},
     });
+}
+
+TEST(Lengths, PlainDecimalsAWordAtATime) {
+    // The lengths stand in a buffer with bytes past them that are digits,
+    // points and signs, as the rest of a tree's text is.
+    auto plain = [](const std::string& length, std::uint64_t& digits, int& places) {
+        byte_buffer text;
+        const std::string all = length + "1.2-3,4.5:6";
+        std::memcpy(text.room(all.size()), all.data(), all.size());
+        text.wrote(text.data() + all.size());
+        return plain_length(text.view().substr(0, length.size()), digits, places);
+    };
+    struct case_ {
+        std::string length;
+        bool plain;
+        std::uint64_t digits;
+        int places;
+    };
+    for (const case_& c : std::vector<case_>{
+             {"", true, 0, 0},
+             {".", true, 0, 0},
+             {"7", true, 7, 0},
+             {"0.21632", true, 21632, 5},
+             {"12345678", true, 12345678, 0},
+             {"1234567.", true, 1234567, 0},
+             {".1234567", true, 1234567, 7},
+             {"0.000001", true, 1, 6},
+             {"1.2.3", false, 0, 0},
+             {"1e-5", false, 0, 0},
+             {"-1", false, 0, 0},
+             {"1,5", false, 0, 0},
+             {"123456.789", true, 123456789, 3},
+             {"123456789012345678", true, 123456789012345678u, 0},
+             {"1234567890123456789", false, 0, 0},
+         }) {
+        std::uint64_t digits = 0;
+        int places = 0;
+        ASSERT_EQ(plain(c.length, digits, places), c.plain) << c.length;
+        if (!c.plain) continue;
+        EXPECT_EQ(digits, c.digits) << c.length;
+        EXPECT_EQ(places, c.places) << c.length;
+    }
+    // Strings of up to 20 of these bytes, at random, as a byte at a time
+    // reads them.
+    std::mt19937 draw(5);
+    const std::string bytes = "0123456789.....-+e /";
+    for (int k = 0; k < 200000; ++k) {
+        std::string length(draw() % 21, ' ');
+        const std::size_t kinds = draw() % 2 ? 11 : bytes.size();
+        for (char& c : length) c = bytes[draw() % kinds];
+        std::uint64_t a = 0, b = 0;
+        int pa = 0, pb = 0;
+        const bool x = plain(length, a, pa), y = plain_length_by_bytes(length, b, pb);
+        ASSERT_EQ(x, y) << length;
+        if (x) {
+            ASSERT_TRUE(a == b && pa == pb) << length;
+        }
+    }
 }
 
 TEST(MinimalAncestorDeviation, LeastDeviationOfLeafPairs) {

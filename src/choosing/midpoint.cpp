@@ -151,6 +151,44 @@ bool fixed_lengths(const unrooted& u, int scale, big_vector<Int>& out) {
     return true;
 }
 
+// The way for lengths as programs write them, plain decimals of at most 18
+// digits: each parsed once, into out in units of 10^-scale. False where a
+// length is not such, or where the scaled lengths or their sum pass what
+// the 64-bit way takes: then the general way above decides, from the start.
+bool plain_lengths(const unrooted& u, big_vector<std::int64_t>& out, int& scale) {
+    const std::uint32_t m = u.size();
+    out.assign(m, 0);
+    big_vector<std::uint8_t> places(m, 0);
+    int most = 0;
+    for (std::uint32_t v = 0; v < m; ++v) {
+        std::string_view text = u.t.length(u.original(v));
+        const bool negative = !text.empty() && text[0] == '-';
+        if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+        std::uint64_t digits;
+        int at;
+        if (!plain_length(text, digits, at)) return false;
+        if (at > most) most = at;
+        places[v] = static_cast<std::uint8_t>(at);
+        out[v] = negative ? -static_cast<std::int64_t>(digits) : static_cast<std::int64_t>(digits);
+    }
+    const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 4;
+    std::uint64_t total = 0;
+    for (std::uint32_t v = 0; v < m; ++v) {
+        std::uint64_t size = out[v] < 0 ? 0 - static_cast<std::uint64_t>(out[v]) : static_cast<std::uint64_t>(out[v]);
+        for (int k = places[v]; k < most; ++k) {
+            if (size > limit / 10) return false;
+            size *= 10;
+            out[v] *= 10;
+        }
+        total += size;
+        if (total > limit) return false;
+    }
+    if (u.merged != none) out[u.merged] += out[0];
+    out[0] = 0;
+    scale = most;
+    return true;
+}
+
 template <class Num, class Arith>
 std::string midpoint_of(const unrooted& u, const big_vector<Num>& length, const Arith& arith, found& out) {
     // The farthest leaf; Arith::nothing() if none.
@@ -198,6 +236,10 @@ std::string midpoint_of(const unrooted& u, const big_vector<Num>& length, const 
 
 std::string by_midpoint(const unrooted& u, found& out) {
     int scale = 0;
+    {
+        big_vector<std::int64_t> narrow;
+        if (plain_lengths(u, narrow, scale)) return midpoint_of(u, narrow, fixed<std::int64_t>{scale}, out);
+    }
     if (smallest_place(u, scale)) {
         big_vector<std::int64_t> narrow;
         if (fixed_lengths(u, scale, narrow)) return midpoint_of(u, narrow, fixed<std::int64_t>{scale}, out);

@@ -120,17 +120,11 @@ int run_roots(const char* path, const standard::roots::options& given, bool newi
             write_scores(t, trees, chooser, clock, out);
         } else {
             // A big tree's line goes out a block at a time as it is made.
-            const std::size_t room = chooser.longest() + t.text.size() + 2;
-            const bool whole = out.gathers(room);
-            char* p = out.room((whole ? room : 0) + (input.nexus() ? standard::tree_head_room(input.command()) : 0));
-            if (input.nexus()) p = standard::write_tree_head(input.command(), 0, p);
-            if (whole) {
-                out.wrote(chooser.write(t, p));
-            } else {
-                out.wrote(p);
-                out.wrote(chooser.write(t, out.cursor()).p);
-            }
-            out.end_line();
+            const bool nexus = input.nexus();
+            out.line(
+                nexus ? standard::tree_head_room(input.command()) : 0,
+                [&](char* p) { return nexus ? standard::write_tree_head(input.command(), 0, p) : p; },
+                chooser.longest() + t.text.size() + 2, [&](auto p) { return chooser.write(t, p); });
         }
         if (!out.ok()) break;
     }

@@ -36,8 +36,8 @@ bool unrooted::before(std::uint32_t a, std::uint32_t b) const {
 }
 
 double unrooted::length(std::uint32_t v) const {
-    const double own = length_value(t.length(original(v)));
-    return v == merged ? own + length_value(t.length(offset)) : own;
+    const double own = tree_length_value(t.length(original(v)));
+    return v == merged ? own + tree_length_value(t.length(offset)) : own;
 }
 
 big_vector<double> unrooted::lengths() const {
@@ -46,12 +46,24 @@ big_vector<double> unrooted::lengths() const {
     return out;
 }
 
+namespace {
+const double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+}  // namespace
+
+double tree_length_value(std::string_view text) {
+    std::uint64_t digits;
+    int places;
+    // As length_value makes them: below 2^53, one division of two exact
+    // doubles.
+    if (plain_length(text, digits, places) && digits < (std::uint64_t(1) << 53)) return static_cast<double>(digits) / tens[places];
+    return length_value(text);
+}
+
 double length_value(std::string_view text) {
     // Most lengths are short plain decimals: digits, a point, digits. Below
     // 2^53 with at most 22 digits after the point, one division of two
     // exact doubles rounds them correctly.
-    static const double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     if (text.empty()) return 0.0;
     std::uint64_t digits = 0;
     std::size_t count = 0, after = 0;
@@ -68,7 +80,8 @@ double length_value(std::string_view text) {
             plain = false;
         }
     }
-    if (plain && count > 0 && digits < (std::uint64_t(1) << 53) && after <= 22)
+    // Past 19 digits the integer would wrap, and might wrap below 2^53.
+    if (plain && count > 0 && count <= 19 && digits < (std::uint64_t(1) << 53) && after <= 22)
         return static_cast<double>(digits) / tens[after];
     return std::strtod(std::string(text).c_str(), nullptr);
 }

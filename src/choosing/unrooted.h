@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -63,6 +64,81 @@ private:
 
 // A length as read, as the nearest double.
 double length_value(std::string_view text);
+
+// plain_length's answer, a byte at a time.
+inline bool plain_length_by_bytes(std::string_view text, std::uint64_t& digits, int& places) {
+    std::uint64_t value = 0;
+    int count = 0, after = -1;
+    for (char c : text) {
+        const unsigned x = static_cast<unsigned char>(c) - unsigned('0');
+        if (x < 10) {
+            value = value * 10 + x;
+            ++count;
+        } else if (c == '.' && after < 0) {
+            after = count;
+        } else {
+            return false;
+        }
+    }
+    if (count > 18) return false;
+    digits = value;
+    places = after < 0 ? 0 : count - after;
+    return true;
+}
+
+// A length of a tree's text that is a plain decimal, digits with at most
+// one point and no sign: its digits, at most 18, as an integer, and how many
+// stand after the point; false for any other. Most lengths are such, and a
+// million of them are read for each method: a length of up to 8 bytes is
+// taken in one 8-byte word (the text's slack makes the bytes past its end
+// readable), the rest a byte at a time.
+inline bool plain_length(std::string_view text, std::uint64_t& digits, int& places) {
+    const std::size_t n = text.size();
+    if (n <= 8) {
+        if (n == 0) {
+            digits = 0;
+            places = 0;
+            return true;
+        }
+        std::uint64_t w;
+        std::memcpy(&w, text.data(), 8);
+        const std::uint64_t keep = n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+        // Each byte's value as a digit; a byte of 10 or more is no digit
+        // (one of 128 or more carries into the next, which is then marked
+        // too, but that one is already wrong).
+        std::uint64_t d = (w ^ 0x3030303030303030u) & keep;
+        const std::uint64_t bad = ((d + 0x7676767676767676u) | d) & 0x8080808080808080u & keep;
+        std::size_t count = n;
+        places = 0;
+        if (bad) {
+            if (bad & (bad - 1)) return false;
+            const unsigned k = static_cast<unsigned>(__builtin_ctzll(bad)) >> 3;
+            if (text[k] != '.') return false;
+            // The point taken out: the digits after it move down a byte.
+            const std::uint64_t low = d & ((std::uint64_t{1} << (8 * k)) - 1);
+            const std::uint64_t high = k == 7 ? 0 : (d >> (8 * k + 8)) << (8 * k);
+            d = low | high;
+            count = n - 1;
+            places = static_cast<int>(count - k);
+            if (count == 0) {
+                digits = 0;
+                return true;
+            }
+        }
+        // The first digit in the lowest byte: moved up to stand in the
+        // eighth place, the digits are joined in pairs, fours and eights.
+        d <<= 8 * (8 - count);
+        d = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFu;
+        d = (d * 100 + (d >> 16)) & 0x0000FFFF0000FFFFu;
+        digits = (d * 10000 + (d >> 32)) & 0xFFFFFFFFu;
+        return true;
+    }
+    return plain_length_by_bytes(text, digits, places);
+}
+
+// A length of a tree's text, as the nearest double: length_value's, the
+// plain ones by plain_length.
+double tree_length_value(std::string_view text);
 
 // For every branch v, a summary S of the leaves on each side: `below`, of
 // v's side seen from v, and `above`, of the other side seen from v's parent

@@ -75,6 +75,23 @@ public:
         complete = lines.size();
         if (complete >= block) flush();
     }
+    // A line of at most `longest` bytes after `head_room` bytes for what
+    // head(p) writes at p (returning where it ends): gathered whole where it
+    // fits in a block, else made a block at a time through a cursor.
+    // make(p), p a char* or a line_cursor, writes the line and returns where
+    // it ends.
+    template <class Head, class Make>
+    void line(std::size_t head_room, Head head, std::size_t longest, Make make) {
+        const bool whole = gathers(longest);
+        char* p = head(room(head_room + (whole ? longest + 1 : 0)));
+        if (whole) {
+            end_line(make(p));
+        } else {
+            wrote(p);
+            wrote(make(cursor()).p);
+            end_line();
+        }
+    }
     // Adds text of whole lines, each ended by its line feed.
     void add_lines(std::string_view text);
     // Writes the lines gathered so far, then n pieces of whole lines as

@@ -272,18 +272,11 @@ void batch_writer::write_big(thread_room& r, slot& s) {
     rootings roots(s.t, labels, r.space);
     roots.prepare_all();
     std::size_t k = 0;
-    const bool whole = out.gathers(roots.longest());
-    const std::size_t room = (s.nexus ? tree_head_room(s.command) : 0) + (whole ? roots.longest() : 0);
+    const std::size_t head_room = s.nexus ? tree_head_room(s.command) : 0;
     for (node_ref n : roots.chosen()) {
-        char* p = out.room(room);
-        if (s.nexus) p = write_tree_head(s.command, ++k, p);
-        if (whole) {
-            out.end_line(roots.write(n, p));  // the room is a rooting's, with some to spare
-        } else {
-            out.wrote(p);
-            out.wrote(roots.write(n, out.cursor()).p);
-            out.end_line();
-        }
+        out.line(
+            head_room, [&](char* p) { return s.nexus ? write_tree_head(s.command, ++k, p) : p; }, roots.longest(),
+            [&](auto p) { return roots.write(n, p); });
         if (!out.ok()) return;  // the output's reader has gone: no use making more
     }
 }
