@@ -42,7 +42,17 @@ double unrooted::length(std::uint32_t v) const {
 
 big_vector<double> unrooted::lengths() const {
     big_vector<double> out(size(), 0.0);
-    for (std::uint32_t v = 1; v < size(); ++v) out[v] = length(v);
+    if (t.comments) {
+        for (std::uint32_t v = 1; v < size(); ++v) out[v] = length(v);
+        return out;
+    }
+    // With no comment in the text, a length is all that follows the ":".
+    const node* n = t.nodes.data() + offset;
+    for (std::uint32_t v = 1; v < size(); ++v) {
+        const std::uint32_t after = n[v].length_end - n[v].colon, has = after != 0;
+        out[v] = tree_length_value(std::string_view(t.text.data() + n[v].colon + has, after - has));
+    }
+    if (merged != none) out[merged] = length(merged);
     return out;
 }
 
