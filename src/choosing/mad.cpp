@@ -41,12 +41,12 @@ struct quadratic {
     void add(const quadratic& o) { a += o.a, b += o.b, c += o.c; }
 };
 
-// The tree laid out for the passes over it, one set for each leaf b: every
-// node in level order (breadth first from the top), at its place. A node's
-// children stand together, after their parents, so that each pass reads its
-// arrays in order and a node of two children, the most common, is taken
-// without a branch. The leaves are numbered by their places, the top last
-// where it is a leaf.
+// The tree laid out for the passes over it: every node in level order
+// (breadth first from the top), at its place. A node's children stand
+// together, after their parents, so that each pass reads its arrays in
+// order and a node of two children, the most common, is taken without a
+// branch. The leaves are numbered by their places, the top last where it
+// is a leaf.
 struct layout {
     explicit layout(const unrooted& u) : top_leaf(u.extent[0] > 1 && u.is_leaf(0)) {
         const big_vector<double> lengths = u.lengths();
@@ -63,220 +63,336 @@ struct layout {
         }
         kids.push_back(static_cast<std::uint32_t>(node.size()));
         const std::uint32_t places = static_cast<std::uint32_t>(node.size());
+        const std::uint32_t inners = static_cast<std::uint32_t>(inner.size());
         up.insert(up.begin(), 0);
         length.assign(places, 0);
-        inner_of.assign(places, none);
+        inner_of.assign(places, inners);
         for (std::uint32_t p = 1; p < places; ++p) length[p] = lengths[node[p]];
-        for (std::uint32_t i = 0; i < inner.size(); ++i) inner_of[inner[i]] = i;
+        for (std::uint32_t i = 0; i < inners; ++i) inner_of[inner[i]] = i;
         for (std::uint32_t p = 1; p < places; ++p)
-            if (inner_of[p] == none) leaf.push_back(p);
+            if (inner_of[p] == inners) leaf.push_back(p);
         if (top_leaf) leaf.push_back(0);
+        inner_up.assign(inners, 0);
+        for (std::uint32_t i = 1; i < inners; ++i) inner_up[i] = inner_of[up[inner[i]]];
+        for (std::uint32_t k = 0; k < leaf.size() - top_leaf; ++k) leaf_up.push_back(inner_of[up[leaf[k]]]);
     }
     std::uint32_t places() const { return static_cast<std::uint32_t>(node.size()); }
     std::uint32_t leaves() const { return static_cast<std::uint32_t>(leaf.size()); }
+    std::uint32_t inners() const { return static_cast<std::uint32_t>(inner.size()); }
+    bool has_kids(std::uint32_t p) const { return inner_of[p] != inners(); }
 
     const bool top_leaf;  // the top has one child, and is a leaf too
     // By place: the view node, its parent's place (the top's own), the
     // length of its branch (the top's 0), and its number among the places
-    // with children (none for a leaf).
+    // with children (for a leaf, the number of those places: one past the
+    // last, a slot that is written and never read).
     std::vector<std::uint32_t> node, up;
     std::vector<double> length;
     std::vector<std::uint32_t> inner_of;
     // The places with children, in order; the children of inner[i] at the
-    // places [kids[i], kids[i + 1]).
-    std::vector<std::uint32_t> inner, kids;
-    // Leaf b's place.
-    std::vector<std::uint32_t> leaf;
+    // places [kids[i], kids[i + 1]); the number of inner[i]'s parent (the
+    // top's 0).
+    std::vector<std::uint32_t> inner, kids, inner_up;
+    // Leaf b's place; the number of its parent, but for a top that is a
+    // leaf.
+    std::vector<std::uint32_t> leaf, leaf_up;
 };
 
-// 1, 1/D and 1/D^2 of a leaf at distance D > 0; nothing at 0.
-inline sums term(double distance) {
-    if (!(distance > 0)) return {};
-    const double r = 1 / distance;
-    return {1, r, r * r};
-}
+// The leaves b are taken two at a time, one in each lane of a vector of
+// two doubles: a lane's every operation is the one b alone would make, in
+// the same order, so that its values are b's to the last bit. IEEE sums
+// and products of a lane are those of scalars; nothing here is fused.
+typedef double lanes __attribute__((vector_size(16)));
+typedef std::int64_t lane_mask __attribute__((vector_size(16)));
+constexpr unsigned width = 2;
+constexpr lanes all(double x) { return lanes{x, x}; }
 
-inline sums joined(const sums& a, const sums& b) { return {a.s0 + b.s0, a.s1 + b.s1, a.s2 + b.s2}; }
+struct wide_sums {
+    lanes s0, s1, s2;
+    void add(const wide_sums& o) { s0 += o.s0, s1 += o.s1, s2 += o.s2; }
+    lanes squares(lanes d) const { return d * (all(4) * d * s2 - all(4) * s1) + s0; }
+    sums lane(unsigned k) const { return {s0[k], s1[k], s2[k]}; }
+    void set(unsigned k, const sums& s) { s0[k] = s.s0, s1[k] = s.s1, s2[k] = s.s2; }
+};
+
+inline wide_sums joined(const wide_sums& a, const wide_sums& b) { return {a.s0 + b.s0, a.s1 + b.s1, a.s2 + b.s2}; }
+
+// 1, 1/D and 1/D^2 of a leaf at distance D > 0; nothing at 0.
+inline wide_sums term(lanes distance) {
+    const lane_mask positive = (lane_mask)(distance > all(0));
+    const lanes r = all(1) / distance, r2 = r * r;
+    return {(lanes)(positive & (lane_mask)all(1)), (lanes)(positive & (lane_mask)r), (lanes)(positive & (lane_mask)r2)};
+}
 
 // Adds the pairs (b, c) met from b to each branch's quadratic. Every sum
 // of leaves' terms is made by adding, never by taking one sum from another:
 // the terms of the leaves nearest b are by far the largest, and a subtree's
 // sums less a part of them would lose the digits of the rest. Each sum is
 // made in one order, whatever the node: a node's leaves' terms first, then
-// its other children from the last.
+// its other children from the last. A branch's quadratic takes its b in
+// their order, one lane after the other.
 class deviations {
 public:
     explicit deviations(const layout& l)
-        : q(l.places()), tree(l), d(l.places(), 0), w(l.places()), in(l.places(), 0), on_way(l.places(), 0) {}
+        : q(l.places()), tree(l), mark(l.places(), 0), w(l.places()), d(l.inners()), in(l.inners() + 1) {}
 
     // The pairs of the leaves [from, to); returns twice their number.
     double add(std::uint32_t from, std::uint32_t to) {
         double pairs = 0;
-        for (std::uint32_t b = from; b < to; ++b) pairs += add(b);
+        for (std::uint32_t b = from; b < to; b += width) {
+            const unsigned n = std::min(width, to - b);
+            double count[width];
+            add(b, n, count);
+            for (unsigned k = 0; k < n; ++k) pairs += count[k];
+        }
         return pairs;
+    }
+    // Gives back all but q.
+    void release() {
+        std::vector<std::uint32_t>().swap(mark);
+        std::vector<wide_sums>().swap(w);
+        std::vector<lanes>().swap(d);
+        std::vector<lanes>().swap(in);
     }
 
     std::vector<quadratic> q;  // by place
 
 private:
-    double add(std::uint32_t b) {
+    // What one lane's b needs of its way up to the top, which its passes
+    // meet from the top down.
+    struct lane {
+        std::uint32_t own = 0;               // b's place
+        std::vector<std::uint32_t> way;      // from b's parent up; the top last
+        std::vector<double> at;              // by way: the distance from b
+        std::vector<sums> off, outside;      // see add
+        std::vector<quadratic> below;        // by way: the branch's part from b
+        quadratic own_below;                 // b's own branch's, b not the top
+        std::size_t next = 0;                // the way's node a pass meets next, less one
+    };
+
+    // Leaves first, first + 1, ..., first + n - 1 in the lanes, the last
+    // again in any lane past n; each one's number of pairs in `pairs`.
+    void add(std::uint32_t first, unsigned n, double* pairs) {
         const layout& l = tree;
-        const std::uint32_t places = l.places(), inners = static_cast<std::uint32_t>(l.inner.size());
-        const std::uint32_t tag = b + 1, own = l.leaf[b];
+        const std::uint32_t inners = l.inners();
         const std::uint32_t *up = l.up.data(), *inner = l.inner.data(), *kids = l.kids.data();
-        const double* length = l.length.data();
         const std::uint32_t* inner_of = l.inner_of.data();
-        const auto has_kids = [inner_of](std::uint32_t p) { return inner_of[p] != none; };
-        // b's way up to the top, and the distances along it; b is on it.
-        way.clear();
-        on_way[own] = tag;
-        d[own] = 0;
-        std::uint32_t i = 0;
-        d[0] = 0;
-        if (own != 0) {
-            i = up[own];
-            d[i] = length[own];
+        const double* length = l.length.data();
+        ++stamp;
+        // The ways up, each node on one tagged with its lanes, b too.
+        for (unsigned k = 0; k < width; ++k) {
+            lane& e = lane_[k];
+            e.own = l.leaf[first + std::min(k, n - 1)];
+            e.way.clear();
+            e.at.clear();
+            std::uint32_t i = 0;
+            double distance = 0;
+            if (e.own != 0) {
+                i = up[e.own];
+                distance = length[e.own];
+            }
+            for (;;) {
+                e.way.push_back(i);
+                e.at.push_back(distance);
+                tag(i, k);
+                if (i == 0) break;
+                distance = distance + length[i];
+                i = up[i];
+            }
+            tag(e.own, k);
+            e.next = e.way.size() - 1;
         }
-        for (;; i = up[i]) {
-            on_way[i] = tag;
-            way.push_back(i);
-            if (i == 0) break;
-            d[up[i]] = d[i] + length[i];
+        // Distances from b to the places with children, each a parent's
+        // and a length, but on the way; then each leaf's terms (b's own
+        // none); then each subtree's sums, children before parents.
+        for (unsigned k = 0; k < width; ++k) d[0][k] = lane_[k].at.back();
+        for (std::uint32_t j = 1; j < inners; ++j) {
+            const std::uint32_t p = inner[j];
+            lanes v = d[l.inner_up[j]] + all(length[p]);
+            if (const unsigned on = tags(p))
+                for (unsigned k = 0; k < width; ++k)
+                    if (on >> k & 1) v[k] = lane_[k].at[--lane_[k].next];
+            d[j] = v;
         }
-        // Distances from b; each leaf's terms (b's own none); then each
-        // subtree's sums, children before parents.
-        for (std::uint32_t p = 1; p < places; ++p)
-            if (on_way[p] != tag) d[p] = d[up[p]] + length[p];
-        const sums top_own = l.top_leaf ? term(d[0]) : sums{};
         const std::uint32_t below_count = l.leaves() - l.top_leaf;
-        for (std::uint32_t k = 0; k < below_count; ++k) w[l.leaf[k]] = term(d[l.leaf[k]]);
-        if (own != 0) w[own] = sums{};
+        for (std::uint32_t k = 0; k < below_count; ++k) {
+            const std::uint32_t c = l.leaf[k];
+            w[c] = term(d[l.leaf_up[k]] + all(length[c]));
+        }
+        for (unsigned k = 0; k < width; ++k)
+            if (lane_[k].own != 0) w[lane_[k].own].set(k, sums{});
+        const wide_sums top_own = l.top_leaf ? term(d[0]) : wide_sums{};
         for (std::uint32_t j = inners; j-- > 0;) {
             const std::uint32_t p = inner[j], k0 = kids[j], k1 = kids[j + 1];
             if (k1 - k0 == 2 && p != 0) {
                 w[p] = joined(w[k0], w[k0 + 1]);
                 continue;
             }
-            sums s{};
+            wide_sums s{};
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (!has_kids(k) && k != own) s.add(w[k]);
+                if (!l.has_kids(k)) s.add(w[k]);
             if (p == 0) s.add(top_own);
             for (std::uint32_t k = k1; k-- > k0;)
-                if (has_kids(k)) s.add(w[k]);
+                if (l.has_kids(k)) s.add(w[k]);
             w[p] = s;
         }
-        const double pairs = w[0].s0;
-        // Along the way, from the top down: what lies outside each node's
-        // subtree, and off the way at each node (its children but the one
-        // on the way, and the top's own term).
-        off.assign(way.size(), sums{});
-        outside.assign(way.size() + 1, sums{});
-        for (std::size_t j = way.size(); j-- > 0;) {
-            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none, at = inner_of[v];
-            sums s = v == 0 ? top_own : sums{};
-            for (std::uint32_t k = kids[at]; k < kids[at + 1]; ++k)
-                if (has_kids(k) && k != on) s.add(w[k]);
-            for (std::uint32_t k = kids[at]; k < kids[at + 1]; ++k)
-                if (!has_kids(k) && k != own) s.add(w[k]);
-            off[j] = s;
-            outside[j] = outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
-            outside[j].add(s);
-        }
-        // The branches on the way: b below them, at u from their lower end.
-        // The pairs beyond meet at the root; those on b's side where they
-        // leave the way.
-        double pairs_in = 0;  // on b's side of the branch at hand
-        if (own != 0) add_below(q[own], outside[0], 0, 0);
-        in[way[0]] = 0;
-        for (std::size_t j = 0; j + 1 < way.size(); ++j) {
-            const std::uint32_t v = way[j];
-            pairs_in += off[j].squares(d[v]);
-            add_below(q[v], outside[j + 1], d[v], pairs_in);
-            in[way[j + 1]] = pairs_in;
-        }
-        // Seen from b, a node on the way heads all but its subtree as laid
-        // out, its own term too (the top's); its sums are no longer wanted
-        // as they were, for the way's nodes are no one's other children.
-        for (std::size_t j = 0; j < way.size(); ++j) {
-            w[way[j]] = outside[j + 1];
-            if (way[j] == 0) w[0].add(top_own);
-        }
+        for (unsigned k = 0; k < n; ++k) pairs[k] = w[0].s0[k];
+        for (unsigned k = 0; k < width; ++k) along_the_way(lane_[k], k, top_own.lane(k));
         // Every other branch, b above it: at each node, its children's sums
         // before and after each child, and what lies off the way.
         for (std::uint32_t j = 0; j < inners; ++j) {
             const std::uint32_t p = inner[j], k0 = kids[j], k1 = kids[j + 1];
-            const double at = d[p], in_p = in[p];
-            if (k1 - k0 == 2 && on_way[p] != tag) {
+            const lanes at = d[j], in_p = in[j];
+            const unsigned on = tags(p);
+            if (k1 - k0 == 2 && !on) {
                 const std::uint32_t c = k0 + 1;
-                const sums w0 = w[k0], w1 = w[c];
-                const double here0 = in_p + w1.squares(at), here1 = in_p + w0.squares(at);
-                add_above(q[k0], w0, d[k0], here0);
-                in[k0] = here0;
-                add_above(q[c], w1, d[c], here1);
-                in[c] = here1;
+                const wide_sums w0 = w[k0], w1 = w[c];
+                const lanes here0 = in_p + w1.squares(at), here1 = in_p + w0.squares(at);
+                add_above(q[k0], w0, at + all(length[k0]), here0, n);
+                in[inner_of[k0]] = here0;
+                add_above(q[c], w1, at + all(length[c]), here1, n);
+                in[inner_of[c]] = here1;
                 continue;
             }
-            // The children with children first, then the leaves; one on the
-            // way counts for nothing, and is not visited.
+            // The children with children first, then the leaves; one on a
+            // lane's way counts for nothing there, and takes its part from
+            // the way.
             const std::uint32_t count = k1 - k0;
             if (kid.size() < count + 1) {
                 kid.resize(count + 1);
                 after.resize(count + 1);
                 order.resize(count);
             }
-            std::uint32_t n = 0;
+            std::uint32_t m = 0;
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (has_kids(k)) order[n++] = k;
+                if (l.has_kids(k)) order[m++] = k;
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (!has_kids(k)) order[n++] = k;
-            after[count] = sums{};
+                if (!l.has_kids(k)) order[m++] = k;
+            after[count] = wide_sums{};
             for (std::uint32_t k = count; k-- > 0;) {
-                kid[k] = on_way[order[k]] == tag ? sums{} : w[order[k]];
+                kid[k] = w[order[k]];
+                if (const unsigned off = tags(order[k]))
+                    for (unsigned x = 0; x < width; ++x)
+                        if (off >> x & 1) kid[k].set(x, sums{});
                 after[k] = after[k + 1];
                 after[k].add(kid[k]);
             }
-            sums before = on_way[p] == tag ? w[p] : sums{};
+            wide_sums before{};
+            for (unsigned x = 0; x < width; ++x)
+                if (on >> x & 1) before.set(x, w[p].lane(x));
             for (std::uint32_t k = 0; k < count; ++k) {
                 const std::uint32_t c = order[k];
-                if (on_way[c] != tag) {
-                    sums others = before;
-                    others.add(after[k + 1]);
-                    const double here = in_p + others.squares(at);
-                    add_above(q[c], kid[k], d[c], here);
-                    in[c] = here;
+                const unsigned c_on = tags(c);
+                wide_sums others = before;
+                others.add(after[k + 1]);
+                const lanes here = in_p + others.squares(at);
+                if (!c_on) {
+                    add_above(q[c], kid[k], at + all(length[c]), here, n);
+                    in[inner_of[c]] = here;
+                } else {
+                    const lanes u = at + all(length[c]);
+                    const lanes a = all(4) * kid[k].s2, b = all(4) * kid[k].s1;
+                    const lanes qb = b - all(2) * u * a, qc = u * (u * a - b) + kid[k].s0 + here;
+                    for (unsigned x = 0; x < n; ++x) {
+                        if (c_on >> x & 1) {
+                            const lane& e = lane_[x];
+                            q[c].add(e.next == 0 ? e.own_below : e.below[e.next - 1]);
+                        } else {
+                            q[c].add({a[x], qb[x], qc[x]});
+                        }
+                    }
+                    for (unsigned x = 0; x < width; ++x)
+                        if (!(c_on >> x & 1)) in[inner_of[c]][x] = here[x];
                 }
                 before.add(kid[k]);
             }
+            for (unsigned x = 0; x < width; ++x)
+                if (on >> x & 1) --lane_[x].next;
         }
-        return pairs;
     }
 
-    // The pairs of b below a branch whose lower end is u from b: those
-    // beyond meet at the root; the rest make `own`.
-    static void add_below(quadratic& k, const sums& beyond, double u, double own) {
+    // Along lane k's way, from the top down: what lies outside each node's
+    // subtree, and off the way at each node (its children but the one on
+    // the way, and the top's own term). The branches on the way have b
+    // below them, at u from their lower end: the pairs beyond meet at the
+    // root; those on b's side where they leave the way. Then each node on
+    // the way heads all but its subtree as laid out, its own term too (the
+    // top's); its sums are no longer wanted as they were, for the way's
+    // nodes are no one's other children.
+    void along_the_way(lane& e, unsigned k, const sums& top_own) {
+        const layout& l = tree;
+        const std::vector<std::uint32_t>& way = e.way;
+        e.off.assign(way.size(), sums{});
+        e.outside.assign(way.size() + 1, sums{});
+        for (std::size_t j = way.size(); j-- > 0;) {
+            const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none, at = l.inner_of[v];
+            sums s = v == 0 ? top_own : sums{};
+            for (std::uint32_t c = l.kids[at]; c < l.kids[at + 1]; ++c)
+                if (l.has_kids(c) && c != on) s.add(w[c].lane(k));
+            for (std::uint32_t c = l.kids[at]; c < l.kids[at + 1]; ++c)
+                if (!l.has_kids(c) && c != e.own) s.add(w[c].lane(k));
+            e.off[j] = s;
+            e.outside[j] = e.outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
+            e.outside[j].add(e.off[j]);
+        }
+        e.next = way.size() - 1;
+        double pairs_in = 0;  // on b's side of the branch at hand
+        if (e.own != 0) e.own_below = below(e.outside[0], 0, 0);
+        e.below.resize(way.size());
+        in[l.inner_of[way[0]]][k] = 0;
+        for (std::size_t j = 0; j + 1 < way.size(); ++j) {
+            pairs_in += e.off[j].squares(e.at[j]);
+            e.below[j] = below(e.outside[j + 1], e.at[j], pairs_in);
+            in[l.inner_of[way[j + 1]]][k] = pairs_in;
+        }
+        for (std::size_t j = 0; j < way.size(); ++j) {
+            sums s = e.outside[j + 1];
+            if (way[j] == 0) s.add(top_own);
+            w[way[j]].set(k, s);
+        }
+    }
+
+    // The part of the pairs of b below a branch whose lower end is u from
+    // b: those beyond meet at the root; the rest make `own`.
+    static quadratic below(const sums& beyond, double u, double own) {
         const double a = 4 * beyond.s2, b = 4 * beyond.s1;
-        k.a += a;
-        k.b += 2 * u * a - b;
-        k.c += u * (u * a - b) + beyond.s0 + own;
+        return {a, 2 * u * a - b, u * (u * a - b) + beyond.s0 + own};
     }
-    // The same for b above the branch: `here` are the leaves below it.
-    static void add_above(quadratic& k, const sums& here, double u, double own) {
-        const double a = 4 * here.s2, b = 4 * here.s1;
-        k.a += a;
-        k.b += b - 2 * u * a;
-        k.c += u * (u * a - b) + here.s0 + own;
+    // The same for b above the branch, in each of the first n lanes:
+    // `here` are the leaves below it.
+    static void add_above(quadratic& k, const wide_sums& here, lanes u, lanes own, unsigned n) {
+        const lanes a = all(4) * here.s2, b = all(4) * here.s1;
+        const lanes qb = b - all(2) * u * a, qc = u * (u * a - b) + here.s0 + own;
+        for (unsigned x = 0; x < n; ++x) {
+            k.a += a[x];
+            k.b += qb[x];
+            k.c += qc[x];
+        }
     }
+
+    // Tags place p with lane k for the leaves at hand.
+    void tag(std::uint32_t p, unsigned k) {
+        const std::uint32_t now = stamp << width;
+        mark[p] = ((mark[p] & ~lane_bits) == now ? mark[p] : now) | 1u << k;
+    }
+    // The lanes whose way place p is on, b too.
+    unsigned tags(std::uint32_t p) const {
+        return (mark[p] & ~lane_bits) == stamp << width ? mark[p] & lane_bits : 0;
+    }
+    static constexpr std::uint32_t lane_bits = (1u << width) - 1;
 
     const layout& tree;
-    // For the leaf b at hand, by place: distances from b; the sums of each
-    // subtree as laid out (a leaf's, its term); the pairs on b's side of
-    // each node's branch; whether a node is on b's way up, b too (tagged
-    // with b + 1).
-    std::vector<double> d;
-    std::vector<sums> w;
-    std::vector<double> in;
-    std::vector<std::uint32_t> on_way, way, order;
-    std::vector<sums> off, outside, kid, after;  // scratch
+    lane lane_[width];
+    std::uint32_t stamp = 0;  // counts the sets of leaves taken
+    // By place: the lanes whose way it is on, with the stamp of their set;
+    // the sums of each subtree as laid out (a leaf's, its term). By place
+    // with children: the distance from b; the pairs on b's side of its
+    // branch (one more, for a leaf's, never read).
+    std::vector<std::uint32_t> mark;
+    std::vector<wide_sums> w;
+    std::vector<lanes> d, in;
+    std::vector<wide_sums> kid, after;  // scratch
+    std::vector<std::uint32_t> order;
 };
 
 }  // namespace
@@ -302,9 +418,11 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
     // From many leaves, two halves, on two threads where there are two:
     // always the same halves, each summed in the same order, so that the
     // sums, and so the choice, never depend on the machine.
+    // The scratch of the passes is given back before the quadratics by view
+    // node are made.
     deviations low(tree);
     double pairs = 0;
-    std::vector<quadratic> q(u.size());
+    std::vector<quadratic> q;
     auto gather = [&](const deviations& part) {
         for (std::uint32_t p = 1; p < tree.places(); ++p) q[tree.node[p]].add(part.q[p]);
     };
@@ -313,17 +431,26 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
         deviations high(tree);
         double pairs_high = 0;
         if (threads >= 2) {
-            std::thread other([&] { pairs_high = high.add(half, leaves); });
+            std::thread other([&] {
+                pairs_high = high.add(half, leaves);
+                high.release();
+            });
             pairs = low.add(0, half);
+            low.release();
             other.join();
         } else {
             pairs_high = high.add(half, leaves);
+            high.release();
             pairs = low.add(0, half);
+            low.release();
         }
         pairs += pairs_high;
+        q.resize(u.size());
         gather(high);
     } else {
         pairs = low.add(0, leaves);
+        low.release();
+        q.resize(u.size());
     }
     gather(low);
     least choice(u, out, every);
