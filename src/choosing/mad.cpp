@@ -19,6 +19,7 @@
 // Each pair is met from both ends.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "choosing/methods.h"
@@ -115,6 +116,12 @@ struct wide_sums {
     void set(unsigned k, const sums& s) { s0[k] = s.s0, s1[k] = s.s1, s2[k] = s.s2; }
 };
 
+// Each lane's part of a branch's quadratic.
+struct wide_part {
+    lanes a, b, c;
+    quadratic lane(unsigned k) const { return {a[k], b[k], c[k]}; }
+};
+
 inline wide_sums joined(const wide_sums& a, const wide_sums& b) { return {a.s0 + b.s0, a.s1 + b.s1, a.s2 + b.s2}; }
 
 // 1, 1/D and 1/D^2 of a leaf at distance D > 0; nothing at 0.
@@ -155,7 +162,36 @@ public:
         std::vector<lanes>().swap(in);
     }
 
-    std::vector<quadratic> q;  // by place
+    // By place, each branch's quadratic, its coefficients apart so that
+    // those of two children side by side take their lanes' parts at once.
+    struct quadratics {
+        explicit quadratics(std::uint32_t n) : a(n), b(n), c(n) {}
+        quadratic operator[](std::uint32_t p) const { return {a[p], b[p], c[p]}; }
+        void add(std::uint32_t p, const quadratic& o) { a[p] += o.a, b[p] += o.b, c[p] += o.c; }
+        // Places p and p + 1, in the first n lanes, lane 0 first.
+        void add_two(std::uint32_t p, const wide_part& first, const wide_part& second, unsigned n) {
+            if (n < width) {
+                add(p, first.lane(0));
+                add(p + 1, second.lane(0));
+                return;
+            }
+            static_assert(width == 2, "the lanes of two places, crossed");
+            add_two(a.data() + p, first.a, second.a);
+            add_two(b.data() + p, first.b, second.b);
+            add_two(c.data() + p, first.c, second.c);
+        }
+        std::vector<double> a, b, c;
+
+    private:
+        static void add_two(double* at, lanes first, lanes second) {
+            lanes v;
+            std::memcpy(&v, at, sizeof v);
+            v += lanes{first[0], second[0]};
+            v += lanes{first[1], second[1]};
+            std::memcpy(at, &v, sizeof v);
+        }
+    };
+    quadratics q;
 
 private:
     // What one lane's b needs of its way up to the top, which its passes
@@ -248,9 +284,8 @@ private:
                 const std::uint32_t c = k0 + 1;
                 const wide_sums w0 = w[k0], w1 = w[c];
                 const lanes here0 = in_p + w1.squares(at), here1 = in_p + w0.squares(at);
-                add_above(q[k0], w0, at + all(length[k0]), here0, n);
+                q.add_two(k0, above(w0, at + all(length[k0]), here0), above(w1, at + all(length[c]), here1), n);
                 in[inner_of[k0]] = here0;
-                add_above(q[c], w1, at + all(length[c]), here1, n);
                 in[inner_of[c]] = here1;
                 continue;
             }
@@ -286,20 +321,17 @@ private:
                 wide_sums others = before;
                 others.add(after[k + 1]);
                 const lanes here = in_p + others.squares(at);
+                const wide_part part = above(kid[k], at + all(length[c]), here);
                 if (!c_on) {
-                    add_above(q[c], kid[k], at + all(length[c]), here, n);
+                    for (unsigned x = 0; x < n; ++x) q.add(c, part.lane(x));
                     in[inner_of[c]] = here;
                 } else {
-                    const lanes u = at + all(length[c]);
-                    const lanes a = all(4) * kid[k].s2, b = all(4) * kid[k].s1;
-                    const lanes qb = b - all(2) * u * a, qc = u * (u * a - b) + kid[k].s0 + here;
                     for (unsigned x = 0; x < n; ++x) {
-                        if (c_on >> x & 1) {
-                            const lane& e = lane_[x];
-                            q[c].add(e.next == 0 ? e.own_below : e.below[e.next - 1]);
-                        } else {
-                            q[c].add({a[x], qb[x], qc[x]});
-                        }
+                        const lane& e = lane_[x];
+                        if (c_on >> x & 1)
+                            q.add(c, e.next == 0 ? e.own_below : e.below[e.next - 1]);
+                        else
+                            q.add(c, part.lane(x));
                     }
                     for (unsigned x = 0; x < width; ++x)
                         if (!(c_on >> x & 1)) in[inner_of[c]][x] = here[x];
@@ -358,16 +390,11 @@ private:
         const double a = 4 * beyond.s2, b = 4 * beyond.s1;
         return {a, 2 * u * a - b, u * (u * a - b) + beyond.s0 + own};
     }
-    // The same for b above the branch, in each of the first n lanes:
-    // `here` are the leaves below it.
-    static void add_above(quadratic& k, const wide_sums& here, lanes u, lanes own, unsigned n) {
+    // The same for b above the branch, in each lane: `here` are the leaves
+    // below it.
+    static wide_part above(const wide_sums& here, lanes u, lanes own) {
         const lanes a = all(4) * here.s2, b = all(4) * here.s1;
-        const lanes qb = b - all(2) * u * a, qc = u * (u * a - b) + here.s0 + own;
-        for (unsigned x = 0; x < n; ++x) {
-            k.a += a[x];
-            k.b += qb[x];
-            k.c += qc[x];
-        }
+        return {a, b - all(2) * u * a, u * (u * a - b) + here.s0 + own};
     }
 
     // Tags place p with lane k for the leaves at hand.
