@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 
 #include "choosing/methods.h"
 
@@ -76,6 +77,12 @@ struct layout {
         inner_up.assign(inners, 0);
         for (std::uint32_t i = 1; i < inners; ++i) inner_up[i] = inner_of[up[inner[i]]];
         for (std::uint32_t k = 0; k < leaf.size() - top_leaf; ++k) leaf_up.push_back(inner_of[up[leaf[k]]]);
+        count.assign(places, 1);
+        for (std::uint32_t i = inners; i-- > 0;) {
+            count[inner[i]] = 0;
+            for (std::uint32_t c = kids[i]; c < kids[i + 1]; ++c) count[inner[i]] += count[c];
+        }
+        for (std::uint32_t p = 1; p < places; ++p) positive = positive && length[p] > 0;
     }
     std::uint32_t places() const { return static_cast<std::uint32_t>(node.size()); }
     std::uint32_t leaves() const { return static_cast<std::uint32_t>(leaf.size()); }
@@ -97,6 +104,9 @@ struct layout {
     // Leaf b's place; the number of its parent, but for a top that is a
     // leaf.
     std::vector<std::uint32_t> leaf, leaf_up;
+    std::vector<double> count;  // by place, the leaves of its subtree
+    bool positive = true;       // every branch's length is above 0
+
 };
 
 // The leaves b are taken two at a time, one in each lane of a vector of
@@ -138,6 +148,7 @@ inline wide_sums term(lanes distance) {
 // made in one order, whatever the node: a node's leaves' terms first, then
 // its other children from the last. A branch's quadratic takes its b in
 // their order, one lane after the other.
+template <bool counted>
 class deviations {
 public:
     explicit deviations(const layout& l)
@@ -157,7 +168,7 @@ public:
     // Gives back all but q.
     void release() {
         std::vector<std::uint32_t>().swap(mark);
-        std::vector<wide_sums>().swap(w);
+        std::vector<cell>().swap(w);
         std::vector<lanes>().swap(d);
         std::vector<lanes>().swap(in);
     }
@@ -204,6 +215,13 @@ private:
         std::vector<quadratic> below;        // by way: the branch's part from b
         quadratic own_below;                 // b's own branch's, b not the top
         std::size_t next = 0;                // the way's node a pass meets next, less one
+        // Seen from b, way node p = way[next] heads all but its subtree as
+        // laid out, its own term too (the top's).
+        sums heading(std::uint32_t p, const sums& top_own) const {
+            sums s = outside[next + 1];
+            if (p == 0) s.add(top_own);
+            return s;
+        }
     };
 
     // Leaves first, first + 1, ..., first + n - 1 in the lanes, the last
@@ -253,26 +271,26 @@ private:
         const std::uint32_t below_count = l.leaves() - l.top_leaf;
         for (std::uint32_t k = 0; k < below_count; ++k) {
             const std::uint32_t c = l.leaf[k];
-            w[c] = term(d[l.leaf_up[k]] + all(length[c]));
+            put(c, term(d[l.leaf_up[k]] + all(length[c])));
         }
         for (unsigned k = 0; k < width; ++k)
-            if (lane_[k].own != 0) w[lane_[k].own].set(k, sums{});
+            if (lane_[k].own != 0) clear(lane_[k].own, k);
         const wide_sums top_own = l.top_leaf ? term(d[0]) : wide_sums{};
         for (std::uint32_t j = inners; j-- > 0;) {
             const std::uint32_t p = inner[j], k0 = kids[j], k1 = kids[j + 1];
             if (k1 - k0 == 2 && p != 0) {
-                w[p] = joined(w[k0], w[k0 + 1]);
+                put(p, joined(get(k0), get(k0 + 1)));
                 continue;
             }
             wide_sums s{};
             for (std::uint32_t k = k0; k < k1; ++k)
-                if (!l.has_kids(k)) s.add(w[k]);
+                if (!l.has_kids(k)) s.add(get(k));
             if (p == 0) s.add(top_own);
             for (std::uint32_t k = k1; k-- > k0;)
-                if (l.has_kids(k)) s.add(w[k]);
-            w[p] = s;
+                if (l.has_kids(k)) s.add(get(k));
+            put(p, s);
         }
-        for (unsigned k = 0; k < n; ++k) pairs[k] = w[0].s0[k];
+        for (unsigned k = 0; k < n; ++k) pairs[k] = counted ? l.leaves() - 1 : get(0).s0[k];
         for (unsigned k = 0; k < width; ++k) along_the_way(lane_[k], k, top_own.lane(k));
         // Every other branch, b above it: at each node, its children's sums
         // before and after each child, and what lies off the way.
@@ -282,7 +300,7 @@ private:
             const unsigned on = tags(p);
             if (k1 - k0 == 2 && !on) {
                 const std::uint32_t c = k0 + 1;
-                const wide_sums w0 = w[k0], w1 = w[c];
+                const wide_sums w0 = get(k0), w1 = get(c);
                 const lanes here0 = in_p + w1.squares(at), here1 = in_p + w0.squares(at);
                 q.add_two(k0, above(w0, at + all(length[k0]), here0), above(w1, at + all(length[c]), here1), n);
                 in[inner_of[k0]] = here0;
@@ -305,7 +323,7 @@ private:
                 if (!l.has_kids(k)) order[m++] = k;
             after[count] = wide_sums{};
             for (std::uint32_t k = count; k-- > 0;) {
-                kid[k] = w[order[k]];
+                kid[k] = get(order[k]);
                 if (const unsigned off = tags(order[k]))
                     for (unsigned x = 0; x < width; ++x)
                         if (off >> x & 1) kid[k].set(x, sums{});
@@ -314,7 +332,7 @@ private:
             }
             wide_sums before{};
             for (unsigned x = 0; x < width; ++x)
-                if (on >> x & 1) before.set(x, w[p].lane(x));
+                if (on >> x & 1) before.set(x, lane_[x].heading(p, top_own.lane(x)));
             for (std::uint32_t k = 0; k < count; ++k) {
                 const std::uint32_t c = order[k];
                 const unsigned c_on = tags(c);
@@ -360,9 +378,9 @@ private:
             const std::uint32_t v = way[j], on = j > 0 ? way[j - 1] : none, at = l.inner_of[v];
             sums s = v == 0 ? top_own : sums{};
             for (std::uint32_t c = l.kids[at]; c < l.kids[at + 1]; ++c)
-                if (l.has_kids(c) && c != on) s.add(w[c].lane(k));
+                if (l.has_kids(c) && c != on) s.add(get(c).lane(k));
             for (std::uint32_t c = l.kids[at]; c < l.kids[at + 1]; ++c)
-                if (!l.has_kids(c) && c != e.own) s.add(w[c].lane(k));
+                if (!l.has_kids(c) && c != e.own) s.add(get(c).lane(k));
             e.off[j] = s;
             e.outside[j] = e.outside[j + 1];  // outside[j]: outside way[j - 1]'s subtree
             e.outside[j].add(e.off[j]);
@@ -377,11 +395,6 @@ private:
             e.below[j] = below(e.outside[j + 1], e.at[j], pairs_in);
             in[l.inner_of[way[j + 1]]][k] = pairs_in;
         }
-        for (std::size_t j = 0; j < way.size(); ++j) {
-            sums s = e.outside[j + 1];
-            if (way[j] == 0) s.add(top_own);
-            w[way[j]].set(k, s);
-        }
     }
 
     // The part of the pairs of b below a branch whose lower end is u from
@@ -395,6 +408,32 @@ private:
     static wide_part above(const wide_sums& here, lanes u, lanes own) {
         const lanes a = all(4) * here.s2, b = all(4) * here.s1;
         return {a, b - all(2) * u * a, u * (u * a - b) + here.s0 + own};
+    }
+
+    // Where every branch has a length above 0, every leaf but b is at a
+    // distance above 0, and the count of a subtree's leaves at such a
+    // distance is the count of its leaves (b's way aside, whose sums are
+    // kept apart): only 1/D and 1/D^2 are kept by place.
+    struct two_sums {
+        lanes s1, s2;
+    };
+    using cell = std::conditional_t<counted, two_sums, wide_sums>;
+    wide_sums get(std::uint32_t p) const {
+        if constexpr (counted)
+            return {all(tree.count[p]), w[p].s1, w[p].s2};
+        else
+            return w[p];
+    }
+    void put(std::uint32_t p, const wide_sums& s) {
+        if constexpr (counted)
+            w[p] = {s.s1, s.s2};
+        else
+            w[p] = s;
+    }
+    void clear(std::uint32_t p, unsigned k) {
+        if constexpr (!counted) w[p].s0[k] = 0;
+        w[p].s1[k] = 0;
+        w[p].s2[k] = 0;
     }
 
     // Tags place p with lane k for the leaves at hand.
@@ -412,15 +451,61 @@ private:
     lane lane_[width];
     std::uint32_t stamp = 0;  // counts the sets of leaves taken
     // By place: the lanes whose way it is on, with the stamp of their set;
-    // the sums of each subtree as laid out (a leaf's, its term). By place
+    // the sums of each subtree as laid out (a leaf's, its term), but on the
+    // way, where they are no longer wanted once the way is summed. By place
     // with children: the distance from b; the pairs on b's side of its
     // branch (one more, for a leaf's, never read).
     std::vector<std::uint32_t> mark;
-    std::vector<wide_sums> w;
+    std::vector<cell> w;
     std::vector<lanes> d, in;
     std::vector<wide_sums> kid, after;  // scratch
     std::vector<std::uint32_t> order;
 };
+
+// Every branch's quadratic by view node, q of `size`; returns twice the
+// number of pairs.
+template <bool counted>
+double summed(const layout& tree, unsigned threads, std::vector<quadratic>& q, std::uint32_t size) {
+    const std::uint32_t leaves = tree.leaves();
+    // From many leaves, two halves, on two threads where there are two:
+    // always the same halves, each summed in the same order, so that the
+    // sums, and so the choice, never depend on the machine.
+    // The scratch of the passes is given back before the quadratics by view
+    // node are made.
+    deviations<counted> low(tree);
+    double pairs = 0;
+    auto gather = [&](const deviations<counted>& part) {
+        for (std::uint32_t p = 1; p < tree.places(); ++p) q[tree.node[p]].add(part.q[p]);
+    };
+    if (leaves >= 256) {
+        const std::uint32_t half = leaves / 2;
+        deviations<counted> high(tree);
+        double pairs_high = 0;
+        if (threads >= 2) {
+            std::thread other([&] {
+                pairs_high = high.add(half, leaves);
+                high.release();
+            });
+            pairs = low.add(0, half);
+            low.release();
+            other.join();
+        } else {
+            pairs_high = high.add(half, leaves);
+            high.release();
+            pairs = low.add(0, half);
+            low.release();
+        }
+        pairs += pairs_high;
+        q.resize(size);
+        gather(high);
+    } else {
+        pairs = low.add(0, leaves);
+        low.release();
+        q.resize(size);
+    }
+    gather(low);
+    return pairs;
+}
 
 }  // namespace
 
@@ -442,44 +527,8 @@ std::string by_mad(const unrooted& u, found& out, std::vector<branch_score>* eve
             for (std::uint32_t v = 1; v < u.size(); ++v) (*every)[v] = {length[v] / 2, 0};
         return "";
     }
-    // From many leaves, two halves, on two threads where there are two:
-    // always the same halves, each summed in the same order, so that the
-    // sums, and so the choice, never depend on the machine.
-    // The scratch of the passes is given back before the quadratics by view
-    // node are made.
-    deviations low(tree);
-    double pairs = 0;
     std::vector<quadratic> q;
-    auto gather = [&](const deviations& part) {
-        for (std::uint32_t p = 1; p < tree.places(); ++p) q[tree.node[p]].add(part.q[p]);
-    };
-    if (leaves >= 256) {
-        const std::uint32_t half = leaves / 2;
-        deviations high(tree);
-        double pairs_high = 0;
-        if (threads >= 2) {
-            std::thread other([&] {
-                pairs_high = high.add(half, leaves);
-                high.release();
-            });
-            pairs = low.add(0, half);
-            low.release();
-            other.join();
-        } else {
-            pairs_high = high.add(half, leaves);
-            high.release();
-            pairs = low.add(0, half);
-            low.release();
-        }
-        pairs += pairs_high;
-        q.resize(u.size());
-        gather(high);
-    } else {
-        pairs = low.add(0, leaves);
-        low.release();
-        q.resize(u.size());
-    }
-    gather(low);
+    const double pairs = tree.positive ? summed<true>(tree, threads, q, u.size()) : summed<false>(tree, threads, q, u.size());
     least choice(u, out, every);
     for (std::uint32_t v = 1; v < u.size(); ++v) {
         const quadratic& k = q[v];
