@@ -115,7 +115,7 @@ struct layout {
 // and products of a lane are those of scalars; nothing here is fused.
 typedef double lanes __attribute__((vector_size(16)));
 typedef std::int64_t lane_mask __attribute__((vector_size(16)));
-constexpr unsigned width = 2;
+constexpr unsigned width = 2;  // the ways' merge below takes two
 constexpr lanes all(double x) { return lanes{x, x}; }
 
 struct wide_sums {
@@ -256,17 +256,28 @@ private:
             tag(e.own, k);
             e.next = e.way.size() - 1;
         }
+        // The places with children on the ways, by number, with their lanes;
+        // the top, on every way, first; then one past the last.
+        met.clear();
+        for (std::size_t i0 = lane_[0].way.size(), i1 = lane_[1].way.size(); i0 > 0 || i1 > 0;) {
+            const std::uint32_t p0 = i0 > 0 ? lane_[0].way[i0 - 1] : none, p1 = i1 > 0 ? lane_[1].way[i1 - 1] : none;
+            const std::uint32_t p = std::min(p0, p1);
+            met.push_back({inner_of[p], (p == p0 ? 1u : 0u) | (p == p1 ? 2u : 0u)});
+            i0 -= p == p0;
+            i1 -= p == p1;
+        }
+        met.push_back({inners, 0});
         // Distances from b to the places with children, each a parent's
         // and a length, but on the way; then each leaf's terms (b's own
         // none); then each subtree's sums, children before parents.
         for (unsigned k = 0; k < width; ++k) d[0][k] = lane_[k].at.back();
-        for (std::uint32_t j = 1; j < inners; ++j) {
-            const std::uint32_t p = inner[j];
-            lanes v = d[l.inner_up[j]] + all(length[p]);
-            if (const unsigned on = tags(p))
-                for (unsigned k = 0; k < width; ++k)
-                    if (on >> k & 1) v[k] = lane_[k].at[--lane_[k].next];
-            d[j] = v;
+        for (std::uint32_t j = 1, m = 1;; ++m) {
+            for (const std::uint32_t stop = met[m].at; j < stop; ++j) d[j] = d[l.inner_up[j]] + all(length[inner[j]]);
+            if (j == inners) break;
+            lanes v = d[l.inner_up[j]] + all(length[inner[j]]);
+            for (unsigned k = 0; k < width; ++k)
+                if (met[m].lanes >> k & 1) v[k] = lane_[k].at[--lane_[k].next];
+            d[j++] = v;
         }
         const std::uint32_t below_count = l.leaves() - l.top_leaf;
         for (std::uint32_t k = 0; k < below_count; ++k) {
@@ -294,10 +305,10 @@ private:
         for (unsigned k = 0; k < width; ++k) along_the_way(lane_[k], k, top_own.lane(k));
         // Every other branch, b above it: at each node, its children's sums
         // before and after each child, and what lies off the way.
-        for (std::uint32_t j = 0; j < inners; ++j) {
+        for (std::uint32_t j = 0, next_met = 0; j < inners; ++j) {
             const std::uint32_t p = inner[j], k0 = kids[j], k1 = kids[j + 1];
             const lanes at = d[j], in_p = in[j];
-            const unsigned on = tags(p);
+            const unsigned on = j == met[next_met].at ? met[next_met++].lanes : 0;
             if (k1 - k0 == 2 && !on) {
                 const std::uint32_t c = k0 + 1;
                 const wide_sums w0 = get(k0), w1 = get(c);
@@ -458,6 +469,13 @@ private:
     std::vector<std::uint32_t> mark;
     std::vector<cell> w;
     std::vector<lanes> d, in;
+    // The places with children on the ways at hand, in order, and their
+    // lanes.
+    struct way_node {
+        std::uint32_t at;
+        unsigned lanes;
+    };
+    std::vector<way_node> met;
     std::vector<wide_sums> kid, after;  // scratch
     std::vector<std::uint32_t> order;
 };
