@@ -75,8 +75,15 @@ struct layout {
             if (inner_of[p] == inners) leaf.push_back(p);
         if (top_leaf) leaf.push_back(0);
         inner_up.assign(inners, 0);
-        for (std::uint32_t i = 1; i < inners; ++i) inner_up[i] = inner_of[up[inner[i]]];
-        for (std::uint32_t k = 0; k < leaf.size() - top_leaf; ++k) leaf_up.push_back(inner_of[up[leaf[k]]]);
+        inner_length.assign(inners, 0);
+        for (std::uint32_t i = 1; i < inners; ++i) {
+            inner_up[i] = inner_of[up[inner[i]]];
+            inner_length[i] = length[inner[i]];
+        }
+        for (std::uint32_t k = 0; k < leaf.size() - top_leaf; ++k) {
+            leaf_up.push_back(inner_of[up[leaf[k]]]);
+            leaf_length.push_back(length[leaf[k]]);
+        }
         count.assign(places, 1);
         for (std::uint32_t i = inners; i-- > 0;) {
             count[inner[i]] = 0;
@@ -99,11 +106,13 @@ struct layout {
     std::vector<std::uint32_t> inner_of;
     // The places with children, in order; the children of inner[i] at the
     // places [kids[i], kids[i + 1]); the number of inner[i]'s parent (the
-    // top's 0).
+    // top's 0), and its length.
     std::vector<std::uint32_t> inner, kids, inner_up;
-    // Leaf b's place; the number of its parent, but for a top that is a
-    // leaf.
+    std::vector<double> inner_length;
+    // Leaf b's place; but for a top that is a leaf, the number of its
+    // parent and its length.
     std::vector<std::uint32_t> leaf, leaf_up;
+    std::vector<double> leaf_length;
     std::vector<double> count;  // by place, the leaves of its subtree
     bool positive = true;       // every branch's length is above 0
 
@@ -152,7 +161,7 @@ template <bool counted>
 class deviations {
 public:
     explicit deviations(const layout& l)
-        : q(l.places()), tree(l), mark(l.places(), 0), w(l.places()), d(l.inners()), in(l.inners() + 1) {}
+        : q(l.places()), tree(l), w(l.places()), d(l.inners()), in(l.inners() + 1) {}
 
     // The pairs of the leaves [from, to); returns twice their number.
     double add(std::uint32_t from, std::uint32_t to) {
@@ -167,7 +176,6 @@ public:
     }
     // Gives back all but q.
     void release() {
-        std::vector<std::uint32_t>().swap(mark);
         std::vector<cell>().swap(w);
         std::vector<lanes>().swap(d);
         std::vector<lanes>().swap(in);
@@ -232,8 +240,7 @@ private:
         const std::uint32_t *up = l.up.data(), *inner = l.inner.data(), *kids = l.kids.data();
         const std::uint32_t* inner_of = l.inner_of.data();
         const double* length = l.length.data();
-        ++stamp;
-        // The ways up, each node on one tagged with its lanes, b too.
+        // The ways up.
         for (unsigned k = 0; k < width; ++k) {
             lane& e = lane_[k];
             e.own = l.leaf[first + std::min(k, n - 1)];
@@ -248,12 +255,10 @@ private:
             for (;;) {
                 e.way.push_back(i);
                 e.at.push_back(distance);
-                tag(i, k);
                 if (i == 0) break;
                 distance = distance + length[i];
                 i = up[i];
             }
-            tag(e.own, k);
             e.next = e.way.size() - 1;
         }
         // The places with children on the ways, by number, with their lanes;
@@ -272,18 +277,15 @@ private:
         // none); then each subtree's sums, children before parents.
         for (unsigned k = 0; k < width; ++k) d[0][k] = lane_[k].at.back();
         for (std::uint32_t j = 1, m = 1;; ++m) {
-            for (const std::uint32_t stop = met[m].at; j < stop; ++j) d[j] = d[l.inner_up[j]] + all(length[inner[j]]);
+            for (const std::uint32_t stop = met[m].at; j < stop; ++j) d[j] = d[l.inner_up[j]] + all(l.inner_length[j]);
             if (j == inners) break;
-            lanes v = d[l.inner_up[j]] + all(length[inner[j]]);
+            lanes v = d[l.inner_up[j]] + all(l.inner_length[j]);
             for (unsigned k = 0; k < width; ++k)
                 if (met[m].lanes >> k & 1) v[k] = lane_[k].at[--lane_[k].next];
             d[j++] = v;
         }
         const std::uint32_t below_count = l.leaves() - l.top_leaf;
-        for (std::uint32_t k = 0; k < below_count; ++k) {
-            const std::uint32_t c = l.leaf[k];
-            put(c, term(d[l.leaf_up[k]] + all(length[c])));
-        }
+        for (std::uint32_t k = 0; k < below_count; ++k) put(l.leaf[k], term(d[l.leaf_up[k]] + all(l.leaf_length[k])));
         for (unsigned k = 0; k < width; ++k)
             if (lane_[k].own != 0) clear(lane_[k].own, k);
         const wide_sums top_own = l.top_leaf ? term(d[0]) : wide_sums{};
@@ -332,10 +334,21 @@ private:
                 if (l.has_kids(k)) order[m++] = k;
             for (std::uint32_t k = k0; k < k1; ++k)
                 if (!l.has_kids(k)) order[m++] = k;
+            // Each lane's child on its way, where p is on it.
+            std::uint32_t way_kid[width];
+            for (unsigned x = 0; x < width; ++x) {
+                const lane& e = lane_[x];
+                way_kid[x] = !(on >> x & 1) ? none : e.next == 0 ? e.own : e.way[e.next - 1];
+            }
+            const auto lanes_on = [&way_kid](std::uint32_t c) {
+                unsigned bits = 0;
+                for (unsigned x = 0; x < width; ++x) bits |= (way_kid[x] == c ? 1u : 0u) << x;
+                return bits;
+            };
             after[count] = wide_sums{};
             for (std::uint32_t k = count; k-- > 0;) {
                 kid[k] = get(order[k]);
-                if (const unsigned off = tags(order[k]))
+                if (const unsigned off = lanes_on(order[k]))
                     for (unsigned x = 0; x < width; ++x)
                         if (off >> x & 1) kid[k].set(x, sums{});
                 after[k] = after[k + 1];
@@ -346,7 +359,7 @@ private:
                 if (on >> x & 1) before.set(x, lane_[x].heading(p, top_own.lane(x)));
             for (std::uint32_t k = 0; k < count; ++k) {
                 const std::uint32_t c = order[k];
-                const unsigned c_on = tags(c);
+                const unsigned c_on = lanes_on(c);
                 wide_sums others = before;
                 others.add(after[k + 1]);
                 const lanes here = in_p + others.squares(at);
@@ -447,26 +460,12 @@ private:
         w[p].s2[k] = 0;
     }
 
-    // Tags place p with lane k for the leaves at hand.
-    void tag(std::uint32_t p, unsigned k) {
-        const std::uint32_t now = stamp << width;
-        mark[p] = ((mark[p] & ~lane_bits) == now ? mark[p] : now) | 1u << k;
-    }
-    // The lanes whose way place p is on, b too.
-    unsigned tags(std::uint32_t p) const {
-        return (mark[p] & ~lane_bits) == stamp << width ? mark[p] & lane_bits : 0;
-    }
-    static constexpr std::uint32_t lane_bits = (1u << width) - 1;
-
     const layout& tree;
     lane lane_[width];
-    std::uint32_t stamp = 0;  // counts the sets of leaves taken
-    // By place: the lanes whose way it is on, with the stamp of their set;
-    // the sums of each subtree as laid out (a leaf's, its term), but on the
+    // By place: the sums of each subtree as laid out (a leaf's, its term), but on the
     // way, where they are no longer wanted once the way is summed. By place
     // with children: the distance from b; the pairs on b's side of its
     // branch (one more, for a leaf's, never read).
-    std::vector<std::uint32_t> mark;
     std::vector<cell> w;
     std::vector<lanes> d, in;
     // The places with children on the ways at hand, in order, and their
