@@ -115,13 +115,15 @@ struct layout {
     std::vector<double> leaf_length;
     std::vector<double> count;  // by place, the leaves of its subtree
     bool positive = true;       // every branch's length is above 0
-
 };
 
 // The leaves b are taken two at a time, one in each lane of a vector of
 // two doubles: a lane's every operation is the one b alone would make, in
 // the same order, so that its values are b's to the last bit. IEEE sums
 // and products of a lane are those of scalars; nothing here is fused.
+// Where b alone would leave a term out (its own, a child on its way), a
+// lane adds 0 instead: no sum of terms is -0, so adding 0 leaves it as it
+// is.
 typedef double lanes __attribute__((vector_size(16)));
 typedef std::int64_t lane_mask __attribute__((vector_size(16)));
 constexpr unsigned width = 2;  // the ways' merge below takes two
