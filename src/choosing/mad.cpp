@@ -25,6 +25,14 @@
 
 #include "choosing/methods.h"
 
+// Two forms of a function where the processor may have AVX2 (x86-64 with
+// the functions that choose one as the program starts); one elsewhere.
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+#define QUORLEN_AVX2_TOO __attribute__((target_clones("avx2", "default")))
+#else
+#define QUORLEN_AVX2_TOO
+#endif
+
 namespace quorlen::standard::roots {
 
 namespace {
@@ -240,7 +248,7 @@ private:
     // program starts: with AVX2's forms of the same operations, of three
     // operands, fewer instructions do the same work. AVX2 brings no fused
     // multiply-add, which would round differently.
-    __attribute__((target_clones("avx2", "default"))) void add(std::uint32_t first, unsigned n, double* pairs) {
+    QUORLEN_AVX2_TOO void add(std::uint32_t first, unsigned n, double* pairs) {
         const layout& l = tree;
         const std::uint32_t inners = l.inners();
         const std::uint32_t *up = l.up.data(), *inner = l.inner.data(), *kids = l.kids.data();
