@@ -26,8 +26,19 @@
 #include "choosing/methods.h"
 
 // Two forms of a function where the processor may have AVX2 (x86-64 with
-// the functions that choose one as the program starts); one elsewhere.
-#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+// the functions that choose one as the program starts); one elsewhere, and
+// under ThreadSanitizer, whose runtime is not yet there when the choice is
+// made.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUORLEN_THREAD_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define QUORLEN_THREAD_SANITIZER
+#endif
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(QUORLEN_THREAD_SANITIZER)
 #define QUORLEN_AVX2_TOO __attribute__((target_clones("avx2", "default")))
 #else
 #define QUORLEN_AVX2_TOO
