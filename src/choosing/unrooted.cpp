@@ -57,42 +57,28 @@ big_vector<double> unrooted::lengths() const {
 }
 
 namespace {
-const double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// Every power of ten a plain length's places call for.
+const double tens[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                       1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
 }  // namespace
 
 double tree_length_value(std::string_view text) {
     std::uint64_t digits;
     int places;
-    // As length_value makes them: below 2^53, one division of two exact
-    // doubles.
-    if (plain_length(text, digits, places) && digits < (std::uint64_t(1) << 53)) return static_cast<double>(digits) / tens[places];
+    // As length_value makes them, a word at a time.
+    if (plain_length(text, digits, places) && digits < (std::uint64_t(1) << 53))
+        return static_cast<double>(digits) / tens[places];
     return length_value(text);
 }
 
 double length_value(std::string_view text) {
     // Most lengths are short plain decimals: digits, a point, digits. Below
-    // 2^53 with at most 22 digits after the point, one division of two
-    // exact doubles rounds them correctly.
-    if (text.empty()) return 0.0;
-    std::uint64_t digits = 0;
-    std::size_t count = 0, after = 0;
-    bool point = false, plain = text.size() <= 20;
-    for (std::size_t i = 0; plain && i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') {
-            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-            ++count;
-            after += point;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            plain = false;
-        }
-    }
-    // Past 19 digits the integer would wrap, and might wrap below 2^53.
-    if (plain && count > 0 && count <= 19 && digits < (std::uint64_t(1) << 53) && after <= 22)
-        return static_cast<double>(digits) / tens[after];
+    // 2^53, with at most 18 digits after the point, one division of two
+    // exact doubles rounds them correctly, as strtod does the rest.
+    std::uint64_t digits;
+    int places;
+    if (plain_length_by_bytes(text, digits, places) && digits < (std::uint64_t(1) << 53))
+        return static_cast<double>(digits) / tens[places];
     return std::strtod(std::string(text).c_str(), nullptr);
 }
 
