@@ -1,7 +1,6 @@
 // The command line's options, read into one set of settings, and the rules
-// of which of them go together. The rules are written once, here: the
-// command line applies them to what it read, and a binding to the settings
-// it builds from its own arguments.
+// of which of them go together, written once, here, and applied to what
+// was read.
 #pragma once
 
 #include <string>

@@ -220,6 +220,39 @@ std::size_t dates_table::slot_of(std::string_view key, std::size_t h) const {
     }
 }
 
+std::string dates_table::assign(const std::vector<std::pair<std::string_view, double>>& given) {
+    std::size_t bytes = 0;
+    for (const auto& [name, year] : given) bytes += head + name.size();
+    if (bytes >= UINT32_MAX) return "too many dates";
+    records.clear();
+    records.reserve(bytes);
+    char* put_at = records.data();
+    std::size_t size = 16;
+    while (size < 2 * given.size()) size *= 2;
+    slots.assign(size, 0);
+    rows = 0;
+    for (const auto& [name, year] : given) {
+        const std::uint32_t length = static_cast<std::uint32_t>(name.size());
+        const std::size_t start = static_cast<std::size_t>(put_at - records.data());
+        std::memcpy(put_at, &year, sizeof year);
+        std::memcpy(put_at + sizeof year, &length, sizeof length);
+        std::memcpy(put_at + head, name.data(), name.size());
+        put_at += head + name.size();
+        records.wrote(put_at);
+        const std::uint64_t h = hash_of(name);
+        const std::size_t s = slot_of(name, h);
+        if (slots[s] != 0) {
+            const std::string repeated(name);
+            rows = 0;
+            slots.clear();
+            return "'" + repeated + "' is given twice";
+        }
+        slots[s] = tag_of(h) | (start + 1);
+        ++rows;
+    }
+    return "";
+}
+
 bool dates_table::find(std::string_view key, double& year) const {
     double y;
     find(&key, 1, &y);

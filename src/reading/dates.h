@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/memory.h"
@@ -31,6 +32,9 @@ class dates_table {
 public:
     // Reads the table at path; "" or what is wrong, with the file and line.
     std::string load(const std::string& path);
+    // The table of the given names, each with its date (NaN: none), as a
+    // caller holds them; "" or what is wrong (a name given twice).
+    std::string assign(const std::vector<std::pair<std::string_view, double>>& rows);
     // The date of a name; false where the table has none for it.
     bool find(std::string_view name, double& year) const;
     // The dates of count names at once, NaN where none: their look-ups
