@@ -3,10 +3,13 @@
 // command line does it, one tree at a time. The package around it
 // (quorlen/__init__.py) checks the arguments and documents them.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +20,7 @@
 #include <pybind11/stl.h>
 
 #include "choosing/choose.h"
+#include "common/memory.h"
 #include "reading/dates.h"
 #include "reading/input.h"
 #include "rootings/rootings.h"
@@ -53,9 +57,64 @@ PyObject* tree_error = nullptr;
 // Text as the command line writes its bytes: labels that are not UTF-8
 // keep their bytes as surrogates ("surrogateescape"), so that
 // s.encode("utf-8", "surrogateescape") gives back the line's bytes.
-py::str text_of(const std::string& bytes) {
-    PyObject* s = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
+py::str text_of(const char* bytes, std::size_t size) {
+    PyObject* s = PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), "surrogateescape");
     if (!s) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+}
+
+bool ascii(const char* p, std::size_t n) {
+    std::uint64_t any = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        any |= w;
+    }
+    for (; n > 0; ++p, --n) any |= static_cast<unsigned char>(*p);
+    return (any & 0x8080808080808080ull) == 0;
+}
+
+// Lines longer than this are written straight into their str.
+constexpr std::size_t long_line = std::size_t{1} << 16;
+
+// The line that write(p) writes at p, at most `most` bytes, as a str, made
+// with the interpreter free. A long line (a big tree's, tens of megabytes)
+// is written into the str itself where it is ASCII, as it nearly always is,
+// in huge pages where the system gives them: a copy, and fresh pages for it,
+// cost as much as rooting the tree. Others go through `scratch`.
+template <class Write>
+py::str made_text(std::size_t most, byte_buffer& scratch, Write write) {
+    if (most < long_line) {
+        char* p = scratch.room(most);
+        std::size_t n;
+        {
+            py::gil_scoped_release free;
+            n = static_cast<std::size_t>(write(p) - p);
+        }
+        return text_of(p, n);
+    }
+    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(most), 127);
+    if (!s) throw py::error_already_set();
+    char* p = static_cast<char*>(PyUnicode_DATA(s));
+    std::size_t n;
+    bool plain;
+    {
+        py::gil_scoped_release free;
+#ifdef MADV_HUGEPAGE
+        constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
+        const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) / huge * huge;
+        const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(p) + most) / huge * huge;
+        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);  // a hint
+#endif
+        n = static_cast<std::size_t>(write(p) - p);
+        plain = ascii(p, n);
+    }
+    if (!plain) {
+        py::str text = text_of(p, n);
+        Py_DECREF(s);
+        return text;
+    }
+    if (PyUnicode_Resize(&s, static_cast<Py_ssize_t>(n)) != 0) throw py::error_already_set();
     return py::reinterpret_steal<py::str>(s);
 }
 
@@ -89,19 +148,31 @@ public:
     // the end. A malformed tree raises TreeError, an unreadable file
     // OSError; either ends the source.
     bool next(standard::tree& t) {
-        if (done) return false;
+        start();
+        standard::reader::result got;
+        {
+            py::gil_scoped_release free;
+            got = read(t);
+        }
+        return took(got);
+    }
+    // The same in three steps, for a caller that does more with the
+    // interpreter free: start() with it held, read(t) without, then
+    // took(what read gave) with it again.
+    void start() {
         if (PyErr_CheckSignals() != 0) {
             finish();
             throw py::error_already_set();
         }
-        standard::reader::result got;
-        int error = 0;
-        {
-            py::gil_scoped_release free;
-            errno = 0;
-            got = input->next(t);
-            error = errno;
-        }
+    }
+    standard::reader::result read(standard::tree& t) {
+        if (done) return standard::reader::end;
+        errno = 0;
+        const standard::reader::result got = input->next(t);
+        error = errno;
+        return got;
+    }
+    bool took(standard::reader::result got) {
         if (got == standard::reader::read) {
             ++count;
             return true;
@@ -131,6 +202,7 @@ private:
     int fd = -1;
     std::unique_ptr<standard::tree_input> input;  // reads text or fd
     std::size_t count = 0;                        // the trees read
+    int error = 0;                                // errno after the last read
     bool done = false;
 };
 
@@ -165,15 +237,27 @@ public:
         choosing = std::make_unique<roots::chooser>(std::move(how));
     }
 
-    // The next tree's line, without its line end; none at the end.
+    // The next tree's line, without its line end; none at the end. A small
+    // tree is read, chosen on and written with the interpreter let go once.
     std::optional<py::str> next_line() {
-        if (!next_tree()) return std::nullopt;
+        in.start();
+        standard::reader::result got;
+        std::string error;
+        char* p = nullptr;
+        std::size_t n = 0;
         {
             py::gil_scoped_release free;
-            line.clear();
-            choosing->write(t, line);
+            got = in.read(t);
+            if (got == standard::reader::read) error = chosen_on();
+            if (got == standard::reader::read && error.empty() && room() < long_line) {
+                p = line.room(room());
+                n = static_cast<std::size_t>(choosing->write(t, p) - p);
+            }
         }
-        return text_of(line);
+        if (!in.took(got)) return std::nullopt;
+        if (!error.empty()) in.fail(error);
+        if (p) return text_of(p, n);
+        return made_text(room(), line, [this](char* at) { return choosing->write(t, at); });
     }
 
     // The next tree's rows, one a branch, as the table of scores has them.
@@ -186,8 +270,8 @@ public:
             py::dict row;
             row["tree"] = in.trees();
             row["branch"] = ++branch;
-            line.assign(t.label(s.chosen));
-            row["node"] = text_of(line);
+            const std::string_view label = t.label(s.chosen);
+            row["node"] = text_of(label.data(), label.size());
             row["leaves"] = s.leaves;
             const std::string_view length = choosing->length_of(s.chosen);
             row["length"] = length.empty() ? none : py::object(py::str(length.data(), length.size()));
@@ -207,16 +291,26 @@ public:
 
 private:
     bool next_tree() {
-        if (!in.next(t)) return false;
+        in.start();
+        standard::reader::result got;
         std::string error;
         {
             py::gil_scoped_release free;
-            error = choosing->choose(t, in.names());
-            if (error.empty() && clock) choosing->forget_clock();
+            got = in.read(t);
+            if (got == standard::reader::read) error = chosen_on();
         }
+        if (!in.took(got)) return false;
         if (!error.empty()) in.fail(error);
         return true;
     }
+    // Chooses on the tree just read: "" or what is wrong with it.
+    std::string chosen_on() {
+        std::string error = choosing->choose(t, in.names());
+        if (error.empty() && clock) choosing->forget_clock();
+        return error;
+    }
+    // The most bytes the line of the tree just chosen on takes.
+    std::size_t room() const { return choosing->longest() + t.text.size() + 2; }
     void load(const dates_given& dates, roots::options& how) {
         if (dates.kind == "names") return;
         std::string error;
@@ -240,7 +334,7 @@ private:
     standard::dates_table table;  // outlives the chooser, which reads it
     std::unique_ptr<roots::chooser> choosing;
     standard::tree t;
-    std::string line;  // kept from one tree to the next
+    byte_buffer line;  // room for a line, kept from one tree to the next
     bool clock = false;
 };
 
@@ -254,22 +348,25 @@ public:
     std::optional<py::str> next_line() {
         while (!lines || *at == lines->chosen().end()) {
             lines.reset();
-            if (!in.next(t)) return std::nullopt;
-            py::gil_scoped_release free;
-            lines = std::make_unique<standard::rootings>(t, labels, space);
-            lines->prepare_all();
-            at = lines->chosen().begin();
+            in.start();
+            standard::reader::result got;
+            {
+                py::gil_scoped_release free;
+                got = in.read(t);
+                if (got == standard::reader::read) {
+                    lines = std::make_unique<standard::rootings>(t, labels, space);
+                    lines->prepare_all();
+                    at = lines->chosen().begin();
+                }
+            }
+            if (!in.took(got)) return std::nullopt;
         }
         const standard::node_ref n = **at;
         ++*at;
-        line.clear();
-        if (t.nodes.size() > big) {
-            py::gil_scoped_release free;
-            lines->write(n, line);
-        } else {
-            lines->write(n, line);
-        }
-        return text_of(line);
+        if (t.nodes.size() > big)
+            return made_text(lines->longest(), line, [this, n](char* p) { return lines->write(n, p); });
+        char* p = line.room(lines->longest());
+        return text_of(p, static_cast<std::size_t>(lines->write(n, p) - p));
     }
 
 private:
@@ -282,7 +379,7 @@ private:
     standard::tree t;
     std::unique_ptr<standard::rootings> lines;  // of t, in space
     std::optional<standard::rootings::chosen_nodes::iterator> at;  // in lines->chosen()
-    std::string line;
+    byte_buffer line;  // room for a line
 };
 
 template <class T>

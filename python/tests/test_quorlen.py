@@ -272,3 +272,32 @@ def test_the_readmes_examples_run(monkeypatch):
     for block in blocks:
         exec(block, scope)
     assert len(scope["trees"]) == 1 and scope["table"].best.sum() == 1
+
+
+def caterpillar(leaves, name):
+    text = name % 0 + ":1"
+    for k in range(1, leaves):
+        text = "(%s,%s:%d)" % (text, name % k, k % 7 + 1)
+    return (text + ";\n").encode("utf-8", "surrogateescape")
+
+
+# (what the labels are, a tree): lines of every size and bytes of every kind
+# come back as the command line's bytes
+LABELS = [
+    ("ASCII, a short line", caterpillar(20, "L%d")),
+    ("ASCII, a long line", caterpillar(8000, "L%d")),
+    ("UTF-8, a long line", caterpillar(8000, "Lé%d")),
+    ("not UTF-8, a short line", caterpillar(20, "L\udce9%d")),
+    ("not UTF-8, a long line", caterpillar(8000, "L\udce9%d")),
+]
+
+
+@pytest.mark.parametrize("kind,text", LABELS, ids=[k for k, _ in LABELS])
+def test_lines_keep_their_bytes(tmp_path, kind, text):
+    path = tmp_path / "labels.nwk"
+    path.write_bytes(text)
+    for options, call in ((["--midpoint"], lambda s: quorlen.root(s, "midpoint")),
+                          (["--minvar"], lambda s: quorlen.root(s, "minvar"))):
+        want = subprocess.run([PROGRAM, *options, str(path)], capture_output=True, check=True).stdout
+        got = "".join(line + "\n" for line in call(path)).encode("utf-8", "surrogateescape")
+        assert got == want, kind
