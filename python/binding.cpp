@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,47 +120,61 @@ py::str made_text(std::size_t most, byte_buffer& scratch, Write write) {
     return py::reinterpret_steal<py::str>(s);
 }
 
+// Marks an iterator at work for a call: another thread's call meanwhile
+// would read into the same tree, and is refused.
+class at_work {
+public:
+    explicit at_work(bool& busy) : busy(busy) {
+        if (busy) throw std::runtime_error("the iterator is already at work on another thread");
+        busy = true;
+    }
+    ~at_work() { busy = false; }
+    at_work(const at_work&) = delete;
+    at_work& operator=(const at_work&) = delete;
+
+private:
+    bool& busy;
+};
+
 // The trees of a source, one at a time: text held here, or a file read as
 // the trees are wanted. NEXUS trees come with their leaves named.
 class tree_source {
 public:
-    // kind "text": `what` is the text; "path": the file's path.
-    tree_source(const std::string& kind, std::string what) {
+    // kind "text": `what` is the text (bytes); "path": the file's path
+    // (bytes); "reader": an object whose read(n) gives str or bytes.
+    tree_source(const std::string& kind, py::object what) {
+        if (kind == "reader") {
+            reading = std::move(what);
+            input = std::make_unique<standard::tree_input>(
+                [this](char* p, std::size_t n) { return pull(p, n); }, true);
+            return;
+        }
+        std::string bytes = what.cast<std::string>();
         if (kind == "text") {
-            text = std::move(what);
+            text = std::move(bytes);
             input = std::make_unique<standard::tree_input>(std::string_view(text), true);
             return;
         }
-        fd = ::open(what.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) raise_os_error(errno, what);
+        fd = ::open(bytes.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) raise_os_error(errno, bytes);
         struct stat about;
         if (fstat(fd, &about) == 0 && S_ISDIR(about.st_mode)) {
             ::close(fd);
             fd = -1;
-            raise_os_error(EISDIR, what);
+            raise_os_error(EISDIR, bytes);
         }
-        path = std::move(what);
+        path = std::move(bytes);
         input = std::make_unique<standard::tree_input>(fd, nullptr, true);
     }
     tree_source(const tree_source&) = delete;
     tree_source& operator=(const tree_source&) = delete;
     ~tree_source() { finish(); }
 
-    // Reads the next tree into t, the interpreter free meanwhile; false at
-    // the end. A malformed tree raises TreeError, an unreadable file
-    // OSError; either ends the source.
-    bool next(standard::tree& t) {
-        start();
-        standard::reader::result got;
-        {
-            py::gil_scoped_release free;
-            got = read(t);
-        }
-        return took(got);
-    }
-    // The same in three steps, for a caller that does more with the
-    // interpreter free: start() with it held, read(t) without, then
-    // took(what read gave) with it again.
+    // Reads the next tree in three steps, so that the caller does more with
+    // the interpreter let go: start() with it held, read(t) without, then
+    // took(what read gave) with it again: false at the end. A malformed
+    // tree raises TreeError, an unreadable file OSError, and what an
+    // object's read() raised comes out; any of them ends the source.
     void start() {
         if (PyErr_CheckSignals() != 0) {
             finish();
@@ -178,6 +194,12 @@ public:
             return true;
         }
         finish();
+        if (raised) {
+            // What the object's read() raised, raised again here.
+            py::error_already_set e = std::move(*raised);
+            raised.reset();
+            throw e;
+        }
         if (got == standard::reader::end) return false;
         if (input->input_failed()) raise_os_error(error != 0 ? error : EIO, path);
         const standard::read_error& e = input->error();
@@ -198,6 +220,37 @@ private:
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
+    // Up to n bytes of the object's read(), called by the reader with the
+    // interpreter let go: it is taken again for the call. A str read is
+    // sent as UTF-8, what does not fit kept for the next call.
+    long pull(char* p, std::size_t n) {
+        if (kept_at == kept.size()) {
+            py::gil_scoped_acquire held;
+            try {
+                py::object got = reading.attr("read")(block);
+                if (PyUnicode_Check(got.ptr())) {
+                    PyObject* bytes = PyUnicode_AsEncodedString(got.ptr(), "utf-8", "surrogateescape");
+                    if (!bytes) throw py::error_already_set();
+                    got = py::reinterpret_steal<py::object>(bytes);
+                }
+                kept = py::bytes(got).cast<std::string>();
+            } catch (py::error_already_set& e) {
+                raised.emplace(std::move(e));
+                return -1;
+            }
+            kept_at = 0;
+            if (kept.empty()) return 0;
+        }
+        const std::size_t k = std::min(n, kept.size() - kept_at);
+        std::memcpy(p, kept.data() + kept_at, k);
+        kept_at += k;
+        return static_cast<long>(k);
+    }
+    static constexpr std::size_t block = std::size_t{1} << 16;  // asked of read() at a time
+    py::object reading;                        // the object read from, or none
+    std::string kept;                          // what it gave that is not yet sent
+    std::size_t kept_at = 0;
+    std::optional<py::error_already_set> raised;  // what its read() raised
     std::string text, path;
     int fd = -1;
     std::unique_ptr<standard::tree_input> input;  // reads text or fd
@@ -218,7 +271,7 @@ struct dates_given {
 // of its branches' rows.
 class chosen {
 public:
-    chosen(const std::string& kind, std::string what, const std::string& method,
+    chosen(const std::string& kind, py::object what, const std::string& method,
            std::vector<std::vector<std::string>> outgroups, bool support, const dates_given& dates, bool scores)
         : in(kind, std::move(what)) {
         roots::options how;
@@ -240,6 +293,7 @@ public:
     // The next tree's line, without its line end; none at the end. A small
     // tree is read, chosen on and written with the interpreter let go once.
     std::optional<py::str> next_line() {
+        const at_work working(busy);
         in.start();
         standard::reader::result got;
         std::string error;
@@ -262,6 +316,7 @@ public:
 
     // The next tree's rows, one a branch, as the table of scores has them.
     std::optional<py::list> next_rows() {
+        const at_work working(busy);
         if (!next_tree()) return std::nullopt;
         py::list rows;
         std::size_t branch = 0;
@@ -336,16 +391,18 @@ private:
     standard::tree t;
     byte_buffer line;  // room for a line, kept from one tree to the next
     bool clock = false;
+    bool busy = false;
 };
 
 // Every rooting of every tree of a source, a line each.
 class every_rooting {
 public:
-    every_rooting(const std::string& kind, std::string what, bool support)
+    every_rooting(const std::string& kind, py::object what, bool support)
         : in(kind, std::move(what)),
           labels(support ? standard::internal_labels::supports : standard::internal_labels::names) {}
 
     std::optional<py::str> next_line() {
+        const at_work working(busy);
         while (!lines || *at == lines->chosen().end()) {
             lines.reset();
             in.start();
@@ -380,6 +437,7 @@ private:
     std::unique_ptr<standard::rootings> lines;  // of t, in space
     std::optional<standard::rootings::chosen_nodes::iterator> at;  // in lines->chosen()
     byte_buffer line;  // room for a line
+    bool busy = false;
 };
 
 template <class T>
@@ -402,13 +460,13 @@ PYBIND11_MODULE(_quorlen, m) {
             return dates_given{std::move(kind), std::move(path), std::move(rows)};
         }));
     py::class_<chosen>(m, "Roots")
-        .def(py::init<const std::string&, std::string, const std::string&, std::vector<std::vector<std::string>>,
+        .def(py::init<const std::string&, py::object, const std::string&, std::vector<std::vector<std::string>>,
                       bool, const dates_given&, bool>())
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__", [](chosen& c) { return next_or_stop(c.next_line()); })
         .def("next_rows", [](chosen& c) { return c.next_rows(); });
     py::class_<every_rooting>(m, "Rootings")
-        .def(py::init<const std::string&, std::string, bool>())
+        .def(py::init<const std::string&, py::object, bool>())
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__", [](every_rooting& r) { return next_or_stop(r.next_line()); });
 }

@@ -9,7 +9,9 @@ exactly as the command line writes it:
     scores(source, method, ...) a row per branch (--scores), as dicts
 
 A source is the text itself (str or bytes), a file's path (os.PathLike,
-such as pathlib.Path), or an object with read() (an open file). Trees come
+such as pathlib.Path), or an object with read() (an open file, text or
+binary, sys.stdin); a file and an object are read as the trees are wanted,
+so that a tree's result comes before the next tree is read. Trees come
 as Newick strings, which ete3, DendroPy and Bio.Phylo read; the trees of a
 NEXUS source come as Newick with their leaves named (--newick).
 
@@ -55,14 +57,8 @@ def _source(source):
         return "text", bytes(source)
     if isinstance(source, os.PathLike):
         return "path", os.fsencode(source)
-    read = getattr(source, "read", None)
-    if callable(read):
-        text = read()
-        if isinstance(text, str):
-            return "text", text.encode("utf-8", "surrogateescape")
-        if isinstance(text, (bytes, bytearray, memoryview)):
-            return "text", bytes(text)
-        raise TypeError("source.read() gave %s, not str or bytes" % type(text).__name__)
+    if callable(getattr(source, "read", None)):
+        return "reader", source
     raise TypeError(
         "source must be the text (str or bytes), a path (os.PathLike) or a file with read(), not %s"
         % type(source).__name__

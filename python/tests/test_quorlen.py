@@ -207,6 +207,10 @@ def test_wrong_arguments(call, holds):
     assert holds in str(caught.value)
 
 
+def test_the_version_is_the_programs():
+    assert command_line("--version")[0] == ["quorlen " + quorlen.__version__]
+
+
 def test_a_source_of_no_kind():
     with pytest.raises(TypeError):
         quorlen.root(42, "midpoint")
@@ -301,3 +305,53 @@ def test_lines_keep_their_bytes(tmp_path, kind, text):
         want = subprocess.run([PROGRAM, *options, str(path)], capture_output=True, check=True).stdout
         got = "".join(line + "\n" for line in call(path)).encode("utf-8", "surrogateescape")
         assert got == want, kind
+
+
+class Pieces:
+    """A file-like object whose read() gives one piece a call (str or bytes),
+    then raises where `fail` is given, and counts its calls."""
+
+    def __init__(self, pieces, fail=None):
+        self.pieces, self.fail, self.calls = list(pieces), fail, 0
+
+    def read(self, n=-1):
+        self.calls += 1
+        if self.pieces:
+            return self.pieces.pop(0)
+        if self.fail is not None:
+            raise self.fail
+        return b""
+
+
+def test_an_object_is_read_as_the_trees_are_wanted():
+    trees = many_trees(4).splitlines(keepends=True)
+    source = Pieces([trees[0].encode()] + trees[1:])
+    got = quorlen.root(source, "midpoint")
+    first = next(got)
+    assert source.calls <= 2 and first == list(quorlen.root(trees[0], "midpoint"))[0]
+    assert [first] + list(got) == list(quorlen.root("".join(trees), "midpoint"))
+
+
+# (what read() does after its pieces, the exception that comes out)
+READ_FAILURES = [
+    (OSError("the device went away"), OSError),
+    (KeyboardInterrupt(), KeyboardInterrupt),
+    (None, quorlen.TreeError),  # the end, within a tree
+]
+
+
+@pytest.mark.parametrize("fail,kind", READ_FAILURES)
+def test_what_an_objects_read_raises_comes_out(fail, kind):
+    got = quorlen.rootings(Pieces(["(A,B);\n", "(A,(B"], fail=fail))
+    assert next(got) == "(A,B);"
+    with pytest.raises(kind):
+        list(got)
+
+
+def test_read_giving_neither_text_nor_bytes():
+    class Numbers:
+        def read(self, n=-1):
+            return 42
+
+    with pytest.raises(TypeError):
+        list(quorlen.root(Numbers(), "midpoint"))

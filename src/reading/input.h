@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "reading/newick.h"
 #include "reading/nexus.h"
@@ -19,6 +20,8 @@ public:
     tree_input(int fd, std::function<void()> before_reading, bool newick);
     // From bytes in memory.
     tree_input(std::string_view bytes, bool newick) : in(bytes), newick(newick) {}
+    // From a function that reads as read(2) does (see reader).
+    tree_input(reader::source from, bool newick) : in(std::move(from)), newick(newick) {}
     reader::result next(tree& t);
     void call_before_reading(std::function<void()> f) { in.call_before_reading(std::move(f)); }
     const read_error& error() const { return in.error(); }

@@ -110,12 +110,18 @@ std::string as_label(std::string_view value) {
     return label + "'";
 }
 
+long reader::read_some(char* p, std::size_t n) {
+    if (from) return from(p, n);
+    ssize_t got;
+    do got = ::read(fd, p, n);
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
 bool reader::fill() {
     if (at_end) return false;
     if (before_reading) before_reading();
-    ssize_t n;
-    do n = ::read(fd, buffer.get(), block);
-    while (n < 0 && errno == EINTR);
+    const long n = read_some(buffer.get(), block);
     if (n <= 0) {
         at_end = true;
         unreadable = n < 0;
@@ -130,7 +136,7 @@ bool reader::fill() {
 std::string_view reader::ahead(std::size_t n) {
     start();
     skip_blanks();
-    while (filled - at < n && !at_end && fd >= 0) {
+    while (filled - at < n && !at_end && (fd >= 0 || from)) {
         // Keep what is not taken at the start of the buffer, and read after it.
         if (at > 0) {
             std::memmove(buffer.get(), data + at, filled - at);
@@ -139,9 +145,7 @@ std::string_view reader::ahead(std::size_t n) {
             at = 0;
         }
         if (before_reading) before_reading();
-        ssize_t got;
-        do got = ::read(fd, buffer.get() + filled, block - filled);
-        while (got < 0 && errno == EINTR);
+        const long got = read_some(buffer.get() + filled, block - filled);
         if (got <= 0) {
             at_end = true;
             unreadable = got < 0;

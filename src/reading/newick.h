@@ -177,6 +177,11 @@ public:
     // trees read so far can be written then.
     explicit reader(int fd, std::function<void()> before_reading = {})
         : fd(fd), before_reading(std::move(before_reading)), buffer(new char[block]), data(buffer.get()) {}
+    // From a function that reads, as read(2) does, up to n bytes into p:
+    // how many it read, 0 at the end, -1 if it could not.
+    using source = std::function<long(char* p, std::size_t n)>;
+    explicit reader(source from)
+        : from(std::move(from)), buffer(new char[block]), data(buffer.get()) {}
     // From bytes in memory; the plain parts of a tree taken a piece of at
     // most `piece` bytes at a time (a test's choice).
     explicit reader(std::string_view bytes, std::size_t piece = 1 << 14)
@@ -220,6 +225,7 @@ private:
     int peek_filled();
     void start();
     bool fill();
+    long read_some(char* p, std::size_t n);
     void skip_blanks() {
         // Most bytes are no blank: those are let through at once.
         if (at < filled && static_cast<unsigned char>(data[at]) > ' ') return;
@@ -251,6 +257,7 @@ private:
     // 25 to 32 ms mapped, in 13 to 20 ms read into a buffer).
     static constexpr std::size_t block = 1 << 16;
     int fd = -1;
+    source from;  // where given, read from instead of fd
     std::function<void()> before_reading;
     std::unique_ptr<char[]> buffer;  // what is read from fd, a block at a time
     const char* data = nullptr;  // the bytes read and not yet taken: data[at, filled)
