@@ -87,6 +87,7 @@ def sources(path):
         "path": path,
         "text file": io.StringIO(text.decode("utf-8")),
         "binary file": io.BytesIO(text),
+        "a byte a read": Pieces(text[k:k + 1] for k in range(len(text))),
     }
 
 
