@@ -95,9 +95,9 @@ py::str made_text(std::size_t most, byte_buffer& scratch, Write write) {
         }
         return text_of(p, n);
     }
-    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(most), 127);
-    if (!s) throw py::error_already_set();
-    char* p = static_cast<char*>(PyUnicode_DATA(s));
+    py::object held = py::reinterpret_steal<py::object>(PyUnicode_New(static_cast<Py_ssize_t>(most), 127));
+    if (!held) throw py::error_already_set();
+    char* p = static_cast<char*>(PyUnicode_DATA(held.ptr()));
     std::size_t n;
     bool plain;
     {
@@ -111,12 +111,13 @@ py::str made_text(std::size_t most, byte_buffer& scratch, Write write) {
         n = static_cast<std::size_t>(write(p) - p);
         plain = ascii(p, n);
     }
-    if (!plain) {
-        py::str text = text_of(p, n);
-        Py_DECREF(s);
-        return text;
+    if (!plain) return text_of(p, n);
+    // Cut to its length where it stands: a str no one else holds yet.
+    PyObject* s = held.release().ptr();
+    if (PyUnicode_Resize(&s, static_cast<Py_ssize_t>(n)) != 0) {
+        Py_XDECREF(s);
+        throw py::error_already_set();
     }
-    if (PyUnicode_Resize(&s, static_cast<Py_ssize_t>(n)) != 0) throw py::error_already_set();
     return py::reinterpret_steal<py::str>(s);
 }
 
