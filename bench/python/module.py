@@ -20,8 +20,8 @@ import quorlen
 
 def main():
     program, runs, path, label, methods = sys.argv[1], int(sys.argv[2]), pathlib.Path(sys.argv[3]), sys.argv[4], sys.argv[5:]
-    for spec in methods:
-        method, _, outgroup = spec.partition("=")
+    for asked in methods:
+        method, _, outgroup = asked.partition("=")
         options = ["--support"]
         keywords = {"support": True}
         if method == "outgroup":

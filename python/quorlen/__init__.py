@@ -50,7 +50,7 @@ _SCORED = ("minvar", "mad", "clock", "clock-r2")
 
 
 def _source(source):
-    """(kind, what) for the native reader: the text itself, or a path."""
+    """(kind, what) for the native reader: the text itself, a path, or an object to read."""
     if isinstance(source, str):
         return "text", source.encode("utf-8", "surrogateescape")
     if isinstance(source, (bytes, bytearray, memoryview)):

@@ -33,7 +33,7 @@ def cli_rows(lines):
         for key, value in zip(header, line.split("\t")):
             if key in ("tree", "branch", "leaves", "best"):
                 row[key] = int(value)
-            elif key in ("node",):
+            elif key == "node":
                 row[key] = value
             elif key == "length":
                 row[key] = value or None

@@ -232,12 +232,8 @@ std::string dates_table::assign(const std::vector<std::pair<std::string_view, do
     slots.assign(size, 0);
     rows = 0;
     for (const auto& [name, year] : given) {
-        const std::uint32_t length = static_cast<std::uint32_t>(name.size());
         const std::size_t start = static_cast<std::size_t>(put_at - records.data());
-        std::memcpy(put_at, &year, sizeof year);
-        std::memcpy(put_at + sizeof year, &length, sizeof length);
-        std::memcpy(put_at + head, name.data(), name.size());
-        put_at += head + name.size();
+        put_at = put_record(put_at, name, year);
         records.wrote(put_at);
         const std::uint64_t h = hash_of(name);
         const std::size_t s = slot_of(name, h);
@@ -375,13 +371,9 @@ std::string dates_table::load(const std::string& path) {
             return where + std::to_string(line) + ": '" + std::string(trimmed(field)) + "' is not a date";
         if (static_cast<std::size_t>(put_at - records.data()) + head + key.size() >= UINT32_MAX)
             return where + std::to_string(line) + ": too many dates";
-        const std::uint32_t length = static_cast<std::uint32_t>(key.size());
-        std::memcpy(put_at, &year, sizeof year);
-        std::memcpy(put_at + sizeof year, &length, sizeof length);
-        std::memcpy(put_at + head, key.data(), key.size());
         const waiting w{hash_of(key), static_cast<std::size_t>(put_at - records.data()), line};
         __builtin_prefetch(&slots[w.h & (size - 1)]);
-        put_at += head + key.size();
+        put_at = put_record(put_at, key, year);
         ++rows;
         if (queued == ahead) insert(queue[rows % ahead]);
         else ++queued;

@@ -51,6 +51,14 @@ private:
     // the name's hash and where its record starts, plus 1.
     big_vector<std::uint64_t> slots;
     static constexpr std::size_t head = sizeof(double) + sizeof(std::uint32_t);  // before a record's name
+    // Writes the record of name and year at p; returns its end.
+    static char* put_record(char* p, std::string_view name, double year) {
+        const std::uint32_t length = static_cast<std::uint32_t>(name.size());
+        std::memcpy(p, &year, sizeof year);
+        std::memcpy(p + sizeof year, &length, sizeof length);
+        std::memcpy(p + head, name.data(), name.size());
+        return p + head + name.size();
+    }
     std::string_view name_at(std::size_t at) const {
         std::uint32_t n;
         std::memcpy(&n, records.data() + at + sizeof(double), sizeof n);
